@@ -1,0 +1,68 @@
+// imagelib: greyscale images of unsigned 8-bit pixels, read from and written to PNM files.
+//
+// An image is a plain record; whoever holds the pointer owns it and releases it with
+// freeimage. Failures the caller can handle print one line on standard output and return
+// null; unrecoverable ones end the process (sys_abort, status 2).
+#ifndef IMAGELIB_LIB_H
+#define IMAGELIB_LIB_H
+
+#include <cstdint>
+#include <cstdio>
+
+struct ImageDims {
+  int32_t rows;
+  int32_t cols;
+  int32_t origin_row;
+  int32_t origin_col;
+};
+
+// pixels[row][col]; each row is its own allocation of cols bytes.
+struct Image {
+  ImageDims* dims;
+  unsigned char** pixels;
+};
+
+// Origin taken from the last "#origin" comment the reader met; Input_PBM hands it to the image
+// it creates and then sets both back to 0.
+extern int32_t PBM_SE_ORIGIN_ROW;
+extern int32_t PBM_SE_ORIGIN_COL;
+
+// Image record and storage.
+Image* newimage(int32_t rows, int32_t cols);
+void freeimage(Image* image);
+void CopyVarImage(Image** destination, Image** source);
+void copy(Image** destination, Image* source);
+int range(const Image* image, int32_t row, int32_t col);
+[[noreturn]] void sys_abort(int code, const char* message);
+
+// PNM files. Input_PBM reads classes P1, P2, P4 and P5 (P4 and P5 one byte per pixel, the
+// maximum never applied); Output_PBM always writes P2 with maximum 255.
+Image* Input_PBM(const char* path);
+Image* Output_PBM(Image* image, const char* path);
+
+// The reader's steps, on an open stream and without printing or ending the process, for callers
+// that read from memory (fmemopen) or want the outcome as a value.
+enum class PnmStatus {
+  ok,
+  not_pnm,     // no magic line "P1" to "P6"
+  bad_header,  // a header number missing, cut off by the end of the file, or too large
+  read_error,  // the stream reported an error (not an end of file)
+};
+
+struct PnmHeader {
+  int32_t pnm_class;  // the magic's digit, 1 to 6
+  int32_t cols;
+  int32_t rows;
+  int32_t maxval;  // 1 for classes 1 and 4
+};
+
+// Reads the header and leaves the stream at the first byte of the raster. Comment lines may set
+// the pending origin.
+PnmStatus pbm_read_header(std::FILE* in, PnmHeader* header);
+// Fills every pixel of image (sized header->rows x header->cols) in row-major order. A raster
+// that ends early repeats the last value read (0 if none); that is not an error.
+PnmStatus pbm_read_raster(std::FILE* in, const PnmHeader* header, Image* image);
+// Writes image as Output_PBM does; false when a write failed.
+bool pbm_write(std::FILE* out, const Image* image);
+
+#endif

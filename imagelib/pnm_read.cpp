@@ -1,0 +1,319 @@
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "imagelib/lib.h"
+
+int32_t PBM_SE_ORIGIN_ROW = 0;
+int32_t PBM_SE_ORIGIN_COL = 0;
+
+namespace {
+
+constexpr size_t kChunk = size_t{1} << 16;
+
+// Reads bytes from a stream through a large buffer, or from a piece of memory when file is null.
+struct ByteReader {
+  std::FILE* file = nullptr;
+  const unsigned char* cur = nullptr;
+  const unsigned char* end = nullptr;
+  std::vector<unsigned char> storage;
+  bool error = false;
+
+  int peek() {
+    if (cur == end && !refill()) {
+      return -1;
+    }
+    return *cur;
+  }
+
+  bool refill() {
+    if (file == nullptr || error) {
+      return false;
+    }
+    storage.resize(kChunk);
+    const size_t got = std::fread(storage.data(), 1, storage.size(), file);
+    if (got == 0) {
+      error = std::ferror(file) != 0;
+      return false;
+    }
+    cur = storage.data();
+    end = cur + got;
+    return true;
+  }
+};
+
+ByteReader memory_reader(std::string_view text) {
+  ByteReader reader;
+  reader.cur = reinterpret_cast<const unsigned char*>(text.data());
+  reader.end = reader.cur + text.size();
+  return reader;
+}
+
+bool is_digit(int c) {
+  return c >= '0' && c <= '9';
+}
+
+// The C locale's white space, as the "%d" conversion skips it.
+bool is_c_space(int c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// One integer by the rules of the "%d" conversion: white space skipped, an optional sign, then at
+// least one digit. Values beyond the signed 32-bit range are clamped to it.
+bool scan_int(ByteReader& in, int32_t* value) {
+  int c = in.peek();
+  while (is_c_space(c)) {
+    ++in.cur;
+    c = in.peek();
+  }
+  bool negative = false;
+  if (c == '+' || c == '-') {
+    negative = c == '-';
+    ++in.cur;
+    c = in.peek();
+  }
+  if (!is_digit(c)) {
+    return false;
+  }
+  // Saturates well past 2^31 so the clamp below sees any overflow.
+  constexpr uint64_t kSaturated = uint64_t{1} << 32;
+  uint64_t magnitude = 0;
+  while (is_digit(c)) {
+    if (magnitude < kSaturated) {
+      magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
+    }
+    ++in.cur;
+    c = in.peek();
+  }
+  if (negative) {
+    *value = magnitude > uint64_t{INT32_MAX} + 1
+                 ? INT32_MIN
+                 : static_cast<int32_t>(-static_cast<int64_t>(magnitude));
+  } else {
+    *value = magnitude > uint64_t{INT32_MAX} ? INT32_MAX : static_cast<int32_t>(magnitude);
+  }
+  return true;
+}
+
+// A parameter comment: "#origin <col> <row>", keyword in any case, ended by a space or newline.
+void pbm_param(std::string_view line) {
+  line = line.substr(0, line.find('\0'));
+  constexpr std::string_view kOrigin = "origin";
+  constexpr size_t kKeywordMax = 22;
+  const size_t stop = std::min(line.find_first_of(" \n", 1), line.size());
+  const std::string_view keyword = line.substr(1, std::min(stop - 1, kKeywordMax));
+  if (keyword.size() != kOrigin.size()) {
+    return;
+  }
+  for (size_t i = 0; i < kOrigin.size(); ++i) {
+    const char c = keyword[i];
+    const char folded = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (folded != kOrigin[i]) {
+      return;
+    }
+  }
+  ByteReader rest = memory_reader(line.substr(stop));
+  int32_t value = 0;
+  if (!scan_int(rest, &value)) {
+    return;
+  }
+  PBM_SE_ORIGIN_COL = value;
+  if (scan_int(rest, &value)) {
+    PBM_SE_ORIGIN_ROW = value;
+  }
+}
+
+// Fetches the next header line that is neither blank nor a comment, newline included; comments are
+// handed to pbm_param on the way. A last line may lack its newline. False at the end of the file.
+bool pbm_getln(std::FILE* in, std::string& line) {
+  for (;;) {
+    line.clear();
+    int c = 0;
+    while ((c = std::getc(in)) != EOF) {
+      line.push_back(static_cast<char>(c));
+      if (c == '\n') {
+        break;
+      }
+    }
+    if (line.empty()) {
+      return false;
+    }
+    if (line[0] == '#') {
+      pbm_param(line);
+    }
+    if (line[0] != '#' && line[0] != '\n') {
+      return true;
+    }
+  }
+}
+
+// The next header number: spaces and tabs are skipped, a newline moves on to the next header line,
+// then a run of decimal digits. Carriage return and every other character stop the cursor there.
+PnmStatus get_num_pbm(std::FILE* in, std::string& line, size_t& line_pos, int32_t* target) {
+  for (;;) {
+    if (line_pos >= line.size()) {
+      return PnmStatus::bad_header;
+    }
+    const char c = line[line_pos];
+    if (c == ' ' || c == '\t') {
+      ++line_pos;
+    } else if (c == '\n') {
+      if (!pbm_getln(in, line)) {
+        return PnmStatus::bad_header;
+      }
+      line_pos = 0;
+    } else {
+      break;
+    }
+  }
+  const size_t start = line_pos;
+  int64_t value = 0;
+  while (line_pos < line.size() && is_digit(line[line_pos])) {
+    if (value <= INT32_MAX) {
+      value = value * 10 + (line[line_pos] - '0');
+    }
+    ++line_pos;
+  }
+  if (line_pos == start || value > INT32_MAX) {
+    return PnmStatus::bad_header;
+  }
+  *target = static_cast<int32_t>(value);
+  return PnmStatus::ok;
+}
+
+PnmStatus read_header_numbers(std::FILE* in, PnmHeader* header) {
+  std::string line;
+  if (!pbm_getln(in, line)) {
+    return PnmStatus::not_pnm;
+  }
+  if (line.size() < 2 || line[0] != 'P' || line[1] < '1' || line[1] > '6') {
+    return PnmStatus::not_pnm;
+  }
+  header->pnm_class = line[1] - '0';
+  size_t line_pos = 2;
+  PnmStatus status = get_num_pbm(in, line, line_pos, &header->cols);
+  if (status == PnmStatus::ok) {
+    status = get_num_pbm(in, line, line_pos, &header->rows);
+  }
+  if (status != PnmStatus::ok) {
+    return status;
+  }
+  if (header->pnm_class == 1 || header->pnm_class == 4) {
+    header->maxval = 1;
+    return PnmStatus::ok;
+  }
+  return get_num_pbm(in, line, line_pos, &header->maxval);
+}
+
+// Classes 1 and 2: "%d" integers, each pixel keeping the low 8 bits of its value.
+PnmStatus read_ascii_raster(std::FILE* in, Image* image) {
+  ByteReader reader;
+  reader.file = in;
+  unsigned char last = 0;
+  bool stopped = false;
+  const auto cols = static_cast<size_t>(image->dims->cols);
+  for (int32_t row = 0; row < image->dims->rows; ++row) {
+    unsigned char* pixels = image->pixels[row];
+    size_t col = 0;
+    int32_t value = 0;
+    while (!stopped && col < cols) {
+      if (scan_int(reader, &value)) {
+        last = static_cast<unsigned char>(static_cast<uint32_t>(value) & 0xFFu);
+        pixels[col++] = last;
+      } else {
+        stopped = true;
+      }
+    }
+    std::memset(pixels + col, last, cols - col);
+  }
+  return reader.error ? PnmStatus::read_error : PnmStatus::ok;
+}
+
+// Classes 4 and 5 (and the colour classes' layout): one byte per pixel.
+PnmStatus read_binary_raster(std::FILE* in, Image* image) {
+  unsigned char last = 0;
+  bool stopped = false;
+  const auto cols = static_cast<size_t>(image->dims->cols);
+  for (int32_t row = 0; row < image->dims->rows; ++row) {
+    unsigned char* pixels = image->pixels[row];
+    const size_t got = stopped ? 0 : std::fread(pixels, 1, cols, in);
+    if (got > 0) {
+      last = pixels[got - 1];
+    }
+    if (got < cols) {
+      stopped = true;
+      std::memset(pixels + got, last, cols - got);
+    }
+  }
+  return std::ferror(in) != 0 ? PnmStatus::read_error : PnmStatus::ok;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+[[noreturn]] void sync_error(const char* path) {
+  std::printf("Input_PBM: Sync error, file '%s'. Use ASCII PGM.\n", path);
+  std::exit(3);
+}
+
+}  // namespace
+
+PnmStatus pbm_read_header(std::FILE* in, PnmHeader* header) {
+  const PnmStatus status = read_header_numbers(in, header);
+  if (status != PnmStatus::ok && std::ferror(in) != 0) {
+    return PnmStatus::read_error;
+  }
+  return status;
+}
+
+PnmStatus pbm_read_raster(std::FILE* in, const PnmHeader* header, Image* image) {
+  return header->pnm_class <= 3 ? read_ascii_raster(in, image) : read_binary_raster(in, image);
+}
+
+Image* Input_PBM(const char* path) {
+  // One binary stream serves header and raster alike, so nothing has to be reopened or sought.
+  const FilePtr file(std::fopen(path, "rb"));
+  PnmHeader header{};
+  const PnmStatus status =
+      file == nullptr ? PnmStatus::read_error : pbm_read_header(file.get(), &header);
+  switch (status) {
+    case PnmStatus::ok:
+      break;
+    case PnmStatus::not_pnm:
+      std::printf("Not a PBM/PGM/PPM file.\n");
+      return nullptr;
+    case PnmStatus::bad_header:
+      std::printf("Bad PBM/PGM/PPM header.\n");
+      return nullptr;
+    case PnmStatus::read_error:  // includes a directory given as the path
+      std::printf("Can't open the PBM file named '%s'\n", path);
+      return nullptr;
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "\nPBM file class %d size %d columns X %d rows Max=%d\n", header.pnm_class,
+               header.cols, header.rows, header.maxval);
+  if (header.pnm_class >= 4 && std::ferror(file.get()) != 0) {
+    sync_error(path);
+  }
+  if (header.pnm_class == 3 || header.pnm_class == 6) {
+    sys_abort(0, "Colour image.");
+  }
+  Image* image = newimage(header.rows, header.cols);
+  if (image == nullptr) {
+    return nullptr;
+  }
+  image->dims->origin_row = PBM_SE_ORIGIN_ROW;
+  image->dims->origin_col = PBM_SE_ORIGIN_COL;
+  PBM_SE_ORIGIN_ROW = 0;
+  PBM_SE_ORIGIN_COL = 0;
+  if (pbm_read_raster(file.get(), &header, image) != PnmStatus::ok) {
+    freeimage(image);
+    sync_error(path);
+  }
+  return image;
+}

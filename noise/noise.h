@@ -1,0 +1,40 @@
+// The noise command's logic: percentages, point counts and the random placement of impulses.
+#ifndef NOISE_NOISE_H
+#define NOISE_NOISE_H
+
+#include <cstdint>
+
+#include "imagelib/lib.h"
+
+// The sequence of an unseeded glibc rand() (an additive feedback generator over 31 words), made
+// here so that every platform draws the same positions.
+struct RandState {
+  uint32_t table[31];
+  int front;
+  int back;
+};
+
+void rand_init(RandState* state);
+// Next value in 0 .. 2147483647.
+int32_t rand_next(RandState* state);
+
+// floor(draw * float(size) / 2^31), formed exactly; never size or more, even where float(size)
+// rounds above size (sizes of 2^24 and up).
+int32_t draw_index(int32_t draw, int32_t size);
+
+// A percentage read by the "%f" conversion; 0 when the text does not begin with a number.
+float parse_percentage(const char* text);
+
+struct NoiseCounts {
+  float points;
+  int32_t white;
+  int32_t black;
+};
+
+// Counts that are not a number or lie outside the signed 32-bit range become 0.
+NoiseCounts noise_counts(float white, float density, int32_t rows, int32_t cols);
+
+// Draws count positions (row, then column) and sets each to value; nothing for count <= 0.
+void add_impulses(Image* image, int32_t count, unsigned char value, RandState* state);
+
+#endif
