@@ -1,0 +1,101 @@
+// Shared test helpers: a scratch directory, whole-file I/O and running a command as a process.
+#ifndef TESTS_SUPPORT_H
+#define TESTS_SUPPORT_H
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "imagelib/lib.h"
+
+namespace testsupport {
+
+namespace fs = std::filesystem;
+
+inline std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void spit(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::vector<int> pixels_of(const Image* image) {
+  std::vector<int> values;
+  for (int32_t r = 0; r < image->dims->rows; ++r) {
+    values.insert(values.end(), image->pixels[r], image->pixels[r] + image->dims->cols);
+  }
+  return values;
+}
+
+struct RunResult {
+  int status = -1;  // exit status, or -1 when the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// A fresh directory per test, removed afterwards.
+class TempDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "imagenoise-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string file(const std::string& name, const std::string& bytes) const {
+    spit(dir_ / name, bytes);
+    return (dir_ / name).string();
+  }
+
+  // Runs program with args; its standard output and error go to files, or both to one file
+  // (out) when merged.
+  RunResult run(const std::string& program, const std::vector<std::string>& args,
+                bool merged = false) const {
+    const fs::path out = dir_ / ".stdout";
+    const fs::path err = merged ? out : dir_ / ".stderr";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int err_fd = merged ? out_fd : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out_fd, 1);
+      dup2(err_fd, 2);
+      if (chdir(dir_.c_str()) != 0) {
+        _exit(127);
+      }
+      std::vector<char*> argv{const_cast<char*>(program.c_str())};
+      for (const auto& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+      }
+      argv.push_back(nullptr);
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    RunResult result;
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.out = slurp(out);
+    result.err = merged ? "" : slurp(err);
+    fs::remove(out);
+    fs::remove(err);
+    return result;
+  }
+
+  fs::path dir_;
+};
+
+}  // namespace testsupport
+
+#endif

@@ -1,0 +1,109 @@
+#include <cstdint>
+
+#include "support.h"
+
+using testsupport::pixels_of;
+
+namespace {
+
+struct ImageFree {
+  void operator()(Image* image) const { freeimage(image); }
+};
+using ImagePtr = std::unique_ptr<Image, ImageFree>;
+
+Image* filled(int32_t rows, int32_t cols, int first) {
+  Image* image = newimage(rows, cols);
+  for (int32_t r = 0; r < rows; ++r) {
+    for (int32_t c = 0; c < cols; ++c) {
+      image->pixels[r][c] = static_cast<unsigned char>(first++);
+    }
+  }
+  return image;
+}
+
+std::string stdout_of(Image* (*make)(int32_t, int32_t), int32_t rows, int32_t cols,
+                      Image** result) {
+  testing::internal::CaptureStdout();
+  *result = make(rows, cols);
+  return testing::internal::GetCapturedStdout();
+}
+
+}  // namespace
+
+TEST(NewImage, AcceptsEmptySizesWithOriginAtZero) {
+  for (auto [rows, cols] : {std::pair{0, 0}, {0, 5}, {5, 0}, {2, 3}}) {
+    ImagePtr image(newimage(rows, cols));
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->dims->rows, rows);
+    EXPECT_EQ(image->dims->cols, cols);
+    EXPECT_EQ(image->dims->origin_row, 0);
+    EXPECT_EQ(image->dims->origin_col, 0);
+  }
+  freeimage(nullptr);
+}
+
+TEST(NewImage, RefusesNegativeSizeWithMessage) {
+  Image* image = nullptr;
+  EXPECT_EQ(stdout_of(newimage, -1, 4, &image), "Error: Bad image size (-1,4)\n");
+  EXPECT_EQ(image, nullptr);
+}
+
+TEST(NewImage, SizeBeyondPhysicalMemoryIsOutOfStorage) {
+  for (auto [rows, cols] : {std::pair{INT32_MAX, 1}, {INT32_MAX, INT32_MAX}, {1 << 20, 1 << 30}}) {
+    Image* image = nullptr;
+    EXPECT_EQ(stdout_of(newimage, rows, cols, &image), "Out of storage in NEWIMAGE.\n");
+    EXPECT_EQ(image, nullptr);
+  }
+}
+
+TEST(Range, TrueOnlyInsideTheImage) {
+  ImagePtr image(newimage(2, 3));
+  EXPECT_EQ(range(image.get(), 0, 0), 1);
+  EXPECT_EQ(range(image.get(), 1, 2), 1);
+  EXPECT_EQ(range(image.get(), 2, 0), 0);
+  EXPECT_EQ(range(image.get(), 0, 3), 0);
+  EXPECT_EQ(range(image.get(), -1, 0), 0);
+  EXPECT_EQ(range(image.get(), 0, -1), 0);
+}
+
+TEST(CopyVarImage, CopiesSizePixelsAndOriginIndependently) {
+  ImagePtr source(filled(2, 3, 10));
+  source->dims->origin_row = 1;
+  source->dims->origin_col = 2;
+  Image* destination = filled(4, 4, 0);  // released and replaced by the copy
+  Image* source_handle = source.get();
+  CopyVarImage(&destination, &source_handle);
+  ImagePtr owned(destination);
+  EXPECT_EQ(pixels_of(destination), pixels_of(source.get()));
+  EXPECT_EQ(destination->dims->rows, 2);
+  EXPECT_EQ(destination->dims->origin_row, 1);
+  EXPECT_EQ(destination->dims->origin_col, 2);
+  destination->pixels[0][0] = 99;
+  EXPECT_EQ(source->pixels[0][0], 10);
+}
+
+TEST(CopyVarImage, SameHandleOrSameImageIsLeftAsItIs) {
+  Image* image = filled(2, 2, 1);
+  CopyVarImage(&image, &image);
+  Image* other_handle = image;
+  CopyVarImage(&image, &other_handle);
+  copy(&image, image);
+  ImagePtr owned(image);
+  EXPECT_EQ(image, other_handle);
+  EXPECT_EQ(pixels_of(image), (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST(Copy, FillsAnEmptyHandleAndLeavesTheSource) {
+  ImagePtr source(filled(1, 3, 7));
+  Image* destination = nullptr;
+  copy(&destination, source.get());
+  ImagePtr owned(destination);
+  ASSERT_NE(destination, nullptr);
+  EXPECT_NE(destination, source.get());
+  EXPECT_EQ(pixels_of(destination), (std::vector<int>{7, 8, 9}));
+}
+
+TEST(SysAbortDeathTest, PrintsReportAndExitsWithStatus2) {
+  EXPECT_EXIT(sys_abort(0, "No more storage.\n"), testing::ExitedWithCode(2),
+              "^\\*\\*\\*\\* System library ABORT 0: No more storage\\.\n \\*\\*\\*\\*\n$");
+}

@@ -1,0 +1,89 @@
+#include <cmath>
+#include <cstdlib>
+
+#include "noise/noise.h"
+#include "support.h"
+
+TEST(RandSource, FollowsGlibcUnseededSequence) {
+  RandState state{};
+  rand_init(&state);
+  EXPECT_EQ(rand_next(&state), 1804289383);
+  EXPECT_EQ(rand_next(&state), 846930886);
+#ifdef __GLIBC__
+  std::srand(1);  // the same as never seeding
+  rand_init(&state);
+  for (int i = 0; i < 100000; ++i) {
+    ASSERT_EQ(rand_next(&state), std::rand()) << "draw " << i;
+  }
+#endif
+}
+
+TEST(DrawIndex, StaysInsideTheImage) {
+  EXPECT_EQ(draw_index(0, 7), 0);
+  EXPECT_EQ(draw_index(1 << 30, 100), 50);
+  EXPECT_EQ(draw_index(INT32_MAX, 10), 9);
+  EXPECT_EQ(draw_index(INT32_MAX, 1), 0);
+  EXPECT_EQ(draw_index(INT32_MAX, 1 << 24), (1 << 24) - 1);
+  // float(size) rounds up to 2^31 here; the exact product would give size itself.
+  EXPECT_EQ(draw_index(INT32_MAX, INT32_MAX), INT32_MAX - 1);
+  EXPECT_EQ(draw_index(INT32_MAX, (1 << 24) + 3), (1 << 24) + 2);
+}
+
+TEST(ParsePercentage, ReadsLikeFloatConversion) {
+  EXPECT_EQ(parse_percentage("12.5"), 12.5f);
+  EXPECT_EQ(parse_percentage(" 12.5%"), 12.5f);
+  EXPECT_EQ(parse_percentage("100.000001"), 100.0f);
+  EXPECT_EQ(parse_percentage("-10"), -10.0f);
+  EXPECT_EQ(parse_percentage("abc"), 0.0f);
+  EXPECT_EQ(parse_percentage(""), 0.0f);
+  EXPECT_TRUE(std::isnan(parse_percentage("nan")));
+  EXPECT_TRUE(std::isinf(parse_percentage("inf")));
+}
+
+TEST(NoiseCounts, RoundFractionsToSinglePrecisionBeforeTruncating) {
+  struct Case {
+    float white, density;
+    int32_t rows, cols;
+    float points;
+    int32_t white_count, black_count;
+  };
+  const float nan = std::nanf("");
+  for (const Case& c : {Case{30, 10, 100, 100, 1000, 300, 699},
+                        {50, 100, 10, 10, 100, 50, 50},
+                        {30, 100, 10, 10, 100, 30, 69},
+                        {70, 100, 10, 10, 100, 69, 30},
+                        {100, 10, 100, 100, 1000, 1000, 0},
+                        {0, 10, 100, 100, 1000, 0, 1000},
+                        {-10, 100, 10, 10, 100, -10, 110},
+                        {-10, -100, 10, 10, -100, 10, -110},
+                        {30, 0, 100, 100, 0, 0, 0},
+                        {30, 100, 0, 5, 0, 0, 0}}) {
+    const NoiseCounts counts = noise_counts(c.white, c.density, c.rows, c.cols);
+    EXPECT_EQ(counts.points, c.points) << c.white << " " << c.density;
+    EXPECT_EQ(counts.white, c.white_count) << c.white << " " << c.density;
+    EXPECT_EQ(counts.black, c.black_count) << c.white << " " << c.density;
+  }
+  const NoiseCounts undefined = noise_counts(nan, 10, 100, 100);
+  EXPECT_EQ(undefined.white, 0);
+  EXPECT_EQ(undefined.black, 0);
+  EXPECT_EQ(noise_counts(-1e30f, 100, 100, 100).black, 0);  // beyond 32 bits
+  EXPECT_EQ(noise_counts(30, nan, 100, 100).black, 0);
+}
+
+TEST(AddImpulses, SetsDrawnPositionsAndSkipsEmptyOrNegativeCounts) {
+  Image* image = newimage(1, 1);
+  image->pixels[0][0] = 9;
+  RandState state{};
+  rand_init(&state);
+  add_impulses(image, -5, 255, &state);
+  add_impulses(image, 0, 255, &state);
+  EXPECT_EQ(image->pixels[0][0], 9);
+  add_impulses(image, 2, 255, &state);
+  EXPECT_EQ(image->pixels[0][0], 255);
+  add_impulses(image, 1, 0, &state);
+  EXPECT_EQ(image->pixels[0][0], 0);
+  freeimage(image);
+  Image* empty = newimage(0, 3);
+  add_impulses(empty, 10, 255, &state);
+  freeimage(empty);
+}

@@ -1,0 +1,247 @@
+#include <cstdio>
+#include <string>
+
+#include "support.h"
+
+using testsupport::pixels_of;
+using testsupport::slurp;
+
+namespace {
+
+class PnmTest : public testsupport::TempDirTest {
+ protected:
+  void TearDown() override {
+    freeimage(image_);
+    PBM_SE_ORIGIN_ROW = 0;
+    PBM_SE_ORIGIN_COL = 0;
+    TempDirTest::TearDown();
+  }
+
+  // Reads bytes through Input_PBM, keeping what it printed on each stream.
+  Image* read(const std::string& bytes) {
+    const std::string path = file("in.pnm", bytes);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    freeimage(image_);
+    image_ = Input_PBM(path.c_str());
+    out_ = testing::internal::GetCapturedStdout();
+    err_ = testing::internal::GetCapturedStderr();
+    return image_;
+  }
+
+  std::string written(Image* image) {
+    const std::string path = (dir_ / "out.pgm").string();
+    Output_PBM(image, path.c_str());
+    return slurp(path);
+  }
+
+  Image* image_ = nullptr;
+  std::string out_;
+  std::string err_;
+};
+
+std::vector<int> seq(std::initializer_list<int> values) {
+  return values;
+}
+
+}  // namespace
+
+TEST_F(PnmTest, ReadsP2WithHeaderOnMagicLine) {
+  ASSERT_NE(read("P2 3 2 255\n1 2 3 4 5 6\n"), nullptr);
+  EXPECT_EQ(image_->dims->cols, 3);
+  EXPECT_EQ(image_->dims->rows, 2);
+  EXPECT_EQ(pixels_of(image_), seq({1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(err_, "\nPBM file class 2 size 3 columns X 2 rows Max=255\n");
+  EXPECT_EQ(out_, "");
+}
+
+TEST_F(PnmTest, SkipsBlankAndCommentLinesBetweenHeaderNumbers) {
+  ASSERT_NE(read("#c\n\nP2\n3\n#c\n2\n\n# c\n255\n1 2 3\n4 5 6\n"), nullptr);
+  EXPECT_EQ(pixels_of(image_), seq({1, 2, 3, 4, 5, 6}));
+}
+
+TEST_F(PnmTest, OriginCommentRules) {
+  struct Case {
+    const char* comment;
+    int32_t col, row;
+  };
+  for (const Case& c : {Case{"#origin 4 7", 4, 7},
+                        {"#ORIGIN 4 7", 4, 7},
+                        {"# origin 4 7", 0, 0},
+                        {"#origin 4", 4, 0},
+                        {"#origin\t4 7", 0, 0},
+                        {"#origin -3 +5", -3, 5},
+                        {"#originx 4 7", 0, 0},
+                        {"#origin 99999999999 -99999999999", INT32_MAX, INT32_MIN}}) {
+    ASSERT_NE(read(std::string(c.comment) + "\nP2 1 1 255\n9\n"), nullptr) << c.comment;
+    EXPECT_EQ(image_->dims->origin_col, c.col) << c.comment;
+    EXPECT_EQ(image_->dims->origin_row, c.row) << c.comment;
+  }
+  ASSERT_NE(read("P2 1\n#origin 3 5\n1 255\n9\n"), nullptr);
+  EXPECT_EQ(image_->dims->origin_col, 3);
+}
+
+TEST_F(PnmTest, PendingOriginSurvivesARefusedReadAndResetsAfterAnImage) {
+  EXPECT_EQ(read("#origin 1 2\nP7\n"), nullptr);
+  ASSERT_NE(read("P2 1 1 255\n9\n"), nullptr);
+  EXPECT_EQ(image_->dims->origin_col, 1);
+  EXPECT_EQ(image_->dims->origin_row, 2);
+  ASSERT_NE(read("P2 1 1 255\n9\n"), nullptr);
+  EXPECT_EQ(image_->dims->origin_col, 0);
+  EXPECT_EQ(image_->dims->origin_row, 0);
+}
+
+TEST_F(PnmTest, ReadsBitmapsAsTheyStandWithMaximumOne) {
+  ASSERT_NE(read("P1\n2 2\n0 1\n1 0\n"), nullptr);
+  EXPECT_EQ(pixels_of(image_), seq({0, 1, 1, 0}));
+  EXPECT_EQ(err_, "\nPBM file class 1 size 2 columns X 2 rows Max=1\n");
+  ASSERT_NE(read(std::string("P4 3 1\n\x07\x00\xff", 10)),
+            nullptr);  // one byte per pixel, no unpacking
+  EXPECT_EQ(pixels_of(image_), seq({7, 0, 255}));
+}
+
+TEST_F(PnmTest, AsciiValuesKeepTheLowEightBitsOfTheirClampedInteger) {
+  ASSERT_NE(read("P2 6 1 255\n300 -1 +7 99999999999 -99999999999\t\r\v\f 256\n"), nullptr);
+  EXPECT_EQ(pixels_of(image_), seq({44, 255, 7, 255, 0, 0}));
+}
+
+TEST_F(PnmTest, BinaryGreymapsReadOneBytePerPixelWhateverTheMaximum) {
+  ASSERT_NE(read("P5 2 1 65535\n\x01\x02"), nullptr);
+  EXPECT_EQ(pixels_of(image_), seq({1, 2}));
+  EXPECT_EQ(err_, "\nPBM file class 5 size 2 columns X 1 rows Max=65535\n");
+  ASSERT_NE(read("P5\n2\n1\n255\n\x0a\x14"), nullptr);
+  EXPECT_EQ(pixels_of(image_), seq({10, 20}));
+  ASSERT_NE(read("P5 2 1 255 trailing # text\r\n\x0a\x14"), nullptr);
+  EXPECT_EQ(pixels_of(image_), seq({10, 20}));
+}
+
+TEST_F(PnmTest, ShortRasterRepeatsTheLastValueOrZero) {
+  struct Case {
+    std::string bytes;
+    std::vector<int> pixels;
+  };
+  for (const Case& c : {Case{"P2 2 2 255\n1 2\n", {1, 2, 2, 2}},
+                        {"P2 2 2 255\n5\n# x\n1 2 3\n", {5, 5, 5, 5}},
+                        {"P2 2 2 255\n5 x 7\n", {5, 5, 5, 5}},
+                        {"P2 2 2 255\n5 - 7\n", {5, 5, 5, 5}},
+                        {"P2 2 2 255\n", {0, 0, 0, 0}},
+                        {"P5 2 2 255", {0, 0, 0, 0}},
+                        {"P5 2 2 255\n\x01\x02\x03", {1, 2, 3, 3}},
+                        {"P5 3 2 255\n\x01", {1, 1, 1, 1, 1, 1}}}) {
+    ASSERT_NE(read(c.bytes), nullptr) << c.bytes;
+    EXPECT_EQ(pixels_of(image_), c.pixels) << c.bytes;
+  }
+}
+
+TEST_F(PnmTest, CursorStartsJustPastTheMagic) {
+  ASSERT_NE(read("P23 2 255\n1 2 3 4 5 6\n"), nullptr);
+  EXPECT_EQ(err_, "\nPBM file class 2 size 3 columns X 2 rows Max=255\n");
+}
+
+TEST_F(PnmTest, RefusedFilesPrintOneLineAndNoClassLine) {
+  const std::string not_pnm = "Not a PBM/PGM/PPM file.\n";
+  const std::string bad = "Bad PBM/PGM/PPM header.\n";
+  for (const auto& [bytes, message] : std::vector<std::pair<std::string, std::string>>{
+           {"", not_pnm},
+           {"#origin 1 2\n\n", not_pnm},
+           {"P7 1 1 1\n", not_pnm},
+           {"X2 1 1 255\n", not_pnm},
+           {"P\n", not_pnm},
+           {" P2 1 1 255\n", not_pnm},
+           {"P2x 1 1 255\n", bad},
+           {"P2 3\r\n2\r\n255\r\n1 2 3 4 5 6\r\n", bad},
+           {"P2 3 #2 255\n", bad},
+           {"P2 3 2", bad},
+           {"P2 3 2\n", bad},
+           {"P2 3 2\n#\n", bad},
+           {"P5", bad},
+           {"P2 2147483648 1 255\n", bad},
+           {"P2 1 1 99999999999999999999999\n", bad},
+           {std::string("P2 3\0 2 255\n", 12), bad}}) {
+    EXPECT_EQ(read(bytes), nullptr) << bytes;
+    EXPECT_EQ(out_, message) << bytes;
+    EXPECT_EQ(err_, "") << bytes;
+  }
+}
+
+TEST_F(PnmTest, UnreadablePathCannotBeOpened) {
+  for (const std::string& path : {(dir_ / "missing.pgm").string(), dir_.string()}) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Input_PBM(path.c_str()), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Can't open the PBM file named '" + path + "'\n");
+  }
+}
+
+TEST_F(PnmTest, ColourClassesPrintClassLineThenAbort) {
+  const std::string path = file("c.ppm", "P6 1 1 255\nabc");
+  EXPECT_EXIT(Input_PBM(path.c_str()), testing::ExitedWithCode(2),
+              "^\nPBM file class 6 size 1 columns X 1 rows Max=255\n"
+              "\\*\\*\\*\\* System library ABORT 0: Colour image\\. \\*\\*\\*\\*\n$");
+}
+
+TEST_F(PnmTest, FilesFromOtherProgramsRead) {
+  const std::string dir = TEST_DATA_DIR "/realfiles/";
+  Image* raw = Input_PBM((dir + "hopper_8bit.pgm").c_str());
+  Image* plain = Input_PBM((dir + "hopper_8bit_plain.pgm").c_str());
+  ASSERT_NE(raw, nullptr);
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(raw->dims->cols, 128);
+  EXPECT_EQ(pixels_of(raw), pixels_of(plain));
+  freeimage(raw);
+  freeimage(plain);
+}
+
+TEST_F(PnmTest, WriterBreaksLinesAfterEveryTwentyFirstValueAcrossRows) {
+  struct Case {
+    int32_t rows, cols;
+    std::string raster;
+  };
+  auto values = [](int from, int to) {
+    std::string text;
+    for (int v = from; v <= to; ++v) {
+      text += std::to_string(v) + " ";
+    }
+    return text;
+  };
+  for (const Case& c :
+       {Case{2, 2, "0 1 \n2 3 \n\n"},
+        {1, 1, "0 \n\n"},
+        {1, 25, values(0, 20) + "\n" + values(21, 24) + "\n"},
+        {2, 21, values(0, 20) + "\n" + values(21, 41) + "\n\n"},
+        {2, 30, values(0, 20) + "\n" + values(21, 41) + "\n" + values(42, 59) + "\n"},
+        {0, 5, "\n"},
+        {3, 0, "\n"}}) {
+    Image* image = newimage(c.rows, c.cols);
+    for (int i = 0; i < c.rows * c.cols; ++i) {
+      image->pixels[i / c.cols][i % c.cols] = static_cast<unsigned char>(i);
+    }
+    const std::string header =
+        "P2\n#origin 0 0\n" + std::to_string(c.cols) + " " + std::to_string(c.rows) + " 255\n";
+    EXPECT_EQ(written(image), header + c.raster) << c.rows << "x" << c.cols;
+    freeimage(image);
+  }
+}
+
+TEST_F(PnmTest, WrittenFileReadsBackWithSizePixelsAndOrigin) {
+  ASSERT_NE(read("#origin 3 5\nP2 4 2 255\n0 255 7 128 300 9 10 11\n"), nullptr);
+  const std::string bytes = written(image_);
+  EXPECT_EQ(bytes.substr(0, 29), "P2\n#origin 3 5\n4 2 255\n0 255 ");
+  const std::vector<int> before = pixels_of(image_);
+  ASSERT_NE(read(bytes), nullptr);
+  EXPECT_EQ(pixels_of(image_), before);
+  EXPECT_EQ(image_->dims->origin_col, 3);
+  EXPECT_EQ(image_->dims->origin_row, 5);
+}
+
+TEST_F(PnmTest, WriteFailuresEndTheProcess) {
+  ASSERT_NE(read("P2 1 1 255\n9\n"), nullptr);
+  EXPECT_EXIT(Output_PBM(image_, (dir_ / "no" / "x.pgm").c_str()), testing::ExitedWithCode(2),
+              "^\\*\\*\\*\\* System library ABORT 0: Can't open output file\\. \\*\\*\\*\\*\n$");
+  EXPECT_EXIT(Output_PBM(image_, "/dev/full"), testing::ExitedWithCode(2),
+              "^\\*\\*\\*\\* System library ABORT 0: Can't write output file\\. \\*\\*\\*\\*\n$");
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  EXPECT_FALSE(pbm_write(full, image_));
+  std::fclose(full);
+}
