@@ -12,12 +12,16 @@ namespace {
 constexpr uint64_t kRowOverhead = sizeof(unsigned char*) + 32;
 
 uint64_t physical_memory() {
+#if defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || page_size <= 0) {
     return UINT64_MAX;
   }
   return static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
+#else
+  return UINT64_MAX;
+#endif
 }
 
 // A size the machine could never hold is refused up front, so a tiny file claiming billions of
@@ -25,7 +29,7 @@ uint64_t physical_memory() {
 // rows and cols are below 2^31, so the sum stays far below 2^64.
 bool fits_in_memory(int32_t rows, int32_t cols) {
   const uint64_t need = static_cast<uint64_t>(rows) * (static_cast<uint64_t>(cols) + kRowOverhead);
-  return need <= physical_memory();
+  return need <= physical_memory() && need <= SIZE_MAX;
 }
 
 template <typename T>

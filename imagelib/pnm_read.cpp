@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,6 +14,8 @@ int32_t PBM_SE_ORIGIN_COL = 0;
 namespace {
 
 constexpr size_t kChunk = size_t{1} << 16;
+// Longer header lines are refused; longer comment lines are cut there, which keeps every keyword.
+constexpr size_t kMaxHeaderLine = size_t{1} << 20;
 
 // Reads bytes from a stream through a large buffer, or from a piece of memory when file is null.
 struct ByteReader {
@@ -126,26 +129,34 @@ void pbm_param(std::string_view line) {
   }
 }
 
+enum class Fetch { line, end_of_file, too_long };
+
 // Fetches the next header line that is neither blank nor a comment, newline included; comments are
-// handed to pbm_param on the way. A last line may lack its newline. False at the end of the file.
-bool pbm_getln(std::FILE* in, std::string& line) {
+// handed to pbm_param on the way. A last line may lack its newline.
+Fetch pbm_getln(std::FILE* in, std::string& line) {
   for (;;) {
     line.clear();
+    bool cut = false;
     int c = 0;
     while ((c = std::getc(in)) != EOF) {
-      line.push_back(static_cast<char>(c));
+      if (line.size() < kMaxHeaderLine) {
+        line.push_back(static_cast<char>(c));
+      } else {
+        cut = true;
+      }
       if (c == '\n') {
         break;
       }
     }
     if (line.empty()) {
-      return false;
+      return Fetch::end_of_file;
     }
     if (line[0] == '#') {
       pbm_param(line);
-    }
-    if (line[0] != '#' && line[0] != '\n') {
-      return true;
+    } else if (cut) {
+      return Fetch::too_long;
+    } else if (line[0] != '\n') {
+      return Fetch::line;
     }
   }
 }
@@ -161,7 +172,7 @@ PnmStatus get_num_pbm(std::FILE* in, std::string& line, size_t& line_pos, int32_
     if (c == ' ' || c == '\t') {
       ++line_pos;
     } else if (c == '\n') {
-      if (!pbm_getln(in, line)) {
+      if (pbm_getln(in, line) != Fetch::line) {
         return PnmStatus::bad_header;
       }
       line_pos = 0;
@@ -186,8 +197,9 @@ PnmStatus get_num_pbm(std::FILE* in, std::string& line, size_t& line_pos, int32_
 
 PnmStatus read_header_numbers(std::FILE* in, PnmHeader* header) {
   std::string line;
-  if (!pbm_getln(in, line)) {
-    return PnmStatus::not_pnm;
+  const Fetch first = pbm_getln(in, line);
+  if (first != Fetch::line) {
+    return first == Fetch::too_long ? PnmStatus::bad_header : PnmStatus::not_pnm;
   }
   if (line.size() < 2 || line[0] != 'P' || line[1] < '1' || line[1] > '6') {
     return PnmStatus::not_pnm;
@@ -297,9 +309,6 @@ Image* Input_PBM(const char* path) {
   std::fflush(stdout);
   std::fprintf(stderr, "\nPBM file class %d size %d columns X %d rows Max=%d\n", header.pnm_class,
                header.cols, header.rows, header.maxval);
-  if (header.pnm_class >= 4 && std::ferror(file.get()) != 0) {
-    sync_error(path);
-  }
   if (header.pnm_class == 3 || header.pnm_class == 6) {
     sys_abort(0, "Colour image.");
   }
@@ -312,8 +321,13 @@ Image* Input_PBM(const char* path) {
   PBM_SE_ORIGIN_ROW = 0;
   PBM_SE_ORIGIN_COL = 0;
   if (pbm_read_raster(file.get(), &header, image) != PnmStatus::ok) {
+    // A stream error, not an early end: the pixels cannot be trusted.
     freeimage(image);
-    sync_error(path);
+    if (header.pnm_class >= 4) {
+      sync_error(path);
+    }
+    std::printf("Can't open the PBM file named '%s'\n", path);
+    return nullptr;
   }
   return image;
 }

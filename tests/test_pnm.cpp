@@ -245,3 +245,42 @@ TEST_F(PnmTest, WriteFailuresEndTheProcess) {
   EXPECT_FALSE(pbm_write(full, image_));
   std::fclose(full);
 }
+
+TEST_F(PnmTest, OverlongHeaderLinesAreRefusedButLongCommentsAreCut) {
+  const std::string pad(size_t{2} << 20, ' ');
+  EXPECT_EQ(read("P2" + pad + "1 1 255\n7\n"), nullptr);
+  EXPECT_EQ(out_, "Bad PBM/PGM/PPM header.\n");
+  ASSERT_NE(read("#origin 4 7" + pad + "\nP2 1 1 255\n7\n"), nullptr);
+  EXPECT_EQ(image_->dims->origin_col, 4);
+  EXPECT_EQ(pixels_of(image_), seq({7}));
+}
+
+#ifdef __GLIBC__
+// A stream that yields its bytes, then fails instead of reporting the end of the file.
+std::FILE* failing_stream(std::string* bytes) {
+  cookie_io_functions_t io{};
+  io.read = [](void* cookie, char* buffer, size_t size) -> ssize_t {
+    auto* rest = static_cast<std::string*>(cookie);
+    if (rest->empty()) {
+      return -1;
+    }
+    const size_t n = std::min(size, rest->size());
+    rest->copy(buffer, n);
+    rest->erase(0, n);
+    return static_cast<ssize_t>(n);
+  };
+  return fopencookie(bytes, "r", io);
+}
+
+TEST(PnmStream, ReadErrorInRasterIsNotAnEarlyEnd) {
+  for (std::string bytes : {"P2 2 1 255\n", "P5 2 1 255\n"}) {
+    std::FILE* in = failing_stream(&bytes);
+    PnmHeader header{};
+    ASSERT_EQ(pbm_read_header(in, &header), PnmStatus::ok);
+    Image* image = newimage(header.rows, header.cols);
+    EXPECT_EQ(pbm_read_raster(in, &header, image), PnmStatus::read_error) << header.pnm_class;
+    freeimage(image);
+    std::fclose(in);
+  }
+}
+#endif
