@@ -44,10 +44,13 @@ TEST_F(CommandTest, FewerThanFourArgumentsPrintUsage) {
 }
 
 TEST_F(CommandTest, UnreadableInputIsReportedBeforePercentagesAreChecked) {
-  const RunResult r = noise("missing.pgm", "200", "200");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.out, "Can't open the PBM file named 'missing.pgm'\nNo input image ('missing.pgm')\n");
-  EXPECT_EQ(r.err, "");
+  for (const std::string input : {"missing.pgm", "."}) {  // a directory cannot be read either
+    const RunResult r = noise(input, "200", "200");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out,
+              "Can't open the PBM file named '" + input + "'\nNo input image ('" + input + "')\n");
+    EXPECT_EQ(r.err, "");
+  }
 }
 
 TEST_F(CommandTest, PercentageAboveHundredIsRefusedAfterTheClassLine) {
