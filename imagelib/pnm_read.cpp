@@ -268,6 +268,10 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+void cannot_read(const char* path) {
+  std::printf("Can't open the PBM file named '%s'\n", path);
+}
+
 [[noreturn]] void sync_error(const char* path) {
   std::printf("Input_PBM: Sync error, file '%s'. Use ASCII PGM.\n", path);
   std::exit(3);
@@ -303,7 +307,7 @@ Image* Input_PBM(const char* path) {
       std::printf("Bad PBM/PGM/PPM header.\n");
       return nullptr;
     case PnmStatus::read_error:  // includes a directory given as the path
-      std::printf("Can't open the PBM file named '%s'\n", path);
+      cannot_read(path);
       return nullptr;
   }
   std::fflush(stdout);
@@ -326,7 +330,7 @@ Image* Input_PBM(const char* path) {
     if (header.pnm_class >= 4) {
       sync_error(path);
     }
-    std::printf("Can't open the PBM file named '%s'\n", path);
+    cannot_read(path);
     return nullptr;
   }
   return image;

@@ -21,10 +21,10 @@ Image* filled(int32_t rows, int32_t cols, int first) {
   return image;
 }
 
-std::string stdout_of(Image* (*make)(int32_t, int32_t), int32_t rows, int32_t cols,
-                      Image** result) {
+// What newimage printed; the image goes to result.
+std::string newimage_stdout(int32_t rows, int32_t cols, Image** result) {
   testing::internal::CaptureStdout();
-  *result = make(rows, cols);
+  *result = newimage(rows, cols);
   return testing::internal::GetCapturedStdout();
 }
 
@@ -44,14 +44,14 @@ TEST(NewImage, AcceptsEmptySizesWithOriginAtZero) {
 
 TEST(NewImage, RefusesNegativeSizeWithMessage) {
   Image* image = nullptr;
-  EXPECT_EQ(stdout_of(newimage, -1, 4, &image), "Error: Bad image size (-1,4)\n");
+  EXPECT_EQ(newimage_stdout(-1, 4, &image), "Error: Bad image size (-1,4)\n");
   EXPECT_EQ(image, nullptr);
 }
 
 TEST(NewImage, SizeBeyondPhysicalMemoryIsOutOfStorage) {
   for (auto [rows, cols] : {std::pair{INT32_MAX, 1}, {INT32_MAX, INT32_MAX}, {1 << 20, 1 << 30}}) {
     Image* image = nullptr;
-    EXPECT_EQ(stdout_of(newimage, rows, cols, &image), "Out of storage in NEWIMAGE.\n");
+    EXPECT_EQ(newimage_stdout(rows, cols, &image), "Out of storage in NEWIMAGE.\n");
     EXPECT_EQ(image, nullptr);
   }
 }
