@@ -2,44 +2,40 @@
 #include <cstdio>
 
 #include "imagelib/lib.h"
-#include "noise/noise.h"
+#include "noise/command.h"
 
 int main(int argc, char** argv) {
-  if (argc < 5) {
+  NoiseArguments arguments{};
+  if (!read_arguments(argc, argv, &arguments)) {
     std::printf(
         "Usage: funcao_exe <image> <output> <white points percentage> <image points "
         "percentage>\n");
     return 1;
   }
-  const char* input_path = argv[1];
-  const char* output_path = argv[2];
-  Image* input = Input_PBM(input_path);
+  // The input is read before the percentages are looked at, so its faults are reported first.
+  Image* input = Input_PBM(arguments.input_path);
   if (input == nullptr) {
-    std::printf("No input image ('%s')\n", input_path);
+    std::printf("No input image ('%s')\n", arguments.input_path);
     return 2;
   }
-  const float white = parse_percentage(argv[3]);
-  const float density = parse_percentage(argv[4]);
-  if (white > 100 || density > 100) {
+  NoiseSettings settings{};
+  if (read_settings(arguments, &settings) != SettingsStatus::ok) {
     std::printf("Burro!!!\n");
     freeimage(input);
     return 3;
   }
-  std::printf("Ruido impulsivo com %.1f %% de pontos da imagem\n", static_cast<double>(density));
-  std::printf(" %.1f %% compostos de pontos brancos\n", static_cast<double>(white));
-  std::printf(" %.1f %% compostos de pontos pretos\n", 100.0 - static_cast<double>(white));
-  const NoiseCounts counts = noise_counts(white, density, input->dims->rows, input->dims->cols);
+  std::printf("Ruido impulsivo com %.1f %% de pontos da imagem\n",
+              static_cast<double>(settings.density));
+  std::printf(" %.1f %% compostos de pontos brancos\n", static_cast<double>(settings.white));
+  std::printf(" %.1f %% compostos de pontos pretos\n", 100.0 - static_cast<double>(settings.white));
 
   Image* noisy = nullptr;
   copy(&noisy, input);
-  RandState state{};
-  rand_init(&state);
-  add_impulses(noisy, counts.white, 255, &state);
-  add_impulses(noisy, counts.black, 0, &state);
-  Output_PBM(noisy, output_path);
+  add_noise(noisy, settings);
+  Output_PBM(noisy, arguments.output_path);
 
   std::printf("SUCESSO!\n");
-  std::printf("O arquivo se encontra em '%s'.\n", output_path);
+  std::printf("O arquivo se encontra em '%s'.\n", arguments.output_path);
   freeimage(noisy);
   freeimage(input);
   return 0;
