@@ -1,0 +1,130 @@
+// libFuzzer target: funcao_exe's argument handling and noise passes on a small image.
+//
+// Input: two bytes for the image's rows and columns (0 to 15 each), four bytes for a draw and
+// four for a size given to draw_index, then the arguments, separated by NUL bytes.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "noise/command.h"
+
+namespace {
+
+// Large counts only repeat the same steps; the fuzzing run stops there to stay fast.
+constexpr int32_t kMaxPoints = 1 << 12;
+constexpr int kMaxArguments = 8;
+
+struct ImageFreer {
+  void operator()(Image* image) const { freeimage(image); }
+};
+using ImagePtr = std::unique_ptr<Image, ImageFreer>;
+
+void check(bool holds) {
+  if (!holds) {
+    std::abort();
+  }
+}
+
+uint32_t take_u32(const uint8_t* data) {
+  return uint32_t{data[0]} | uint32_t{data[1]} << 8 | uint32_t{data[2]} << 16 |
+         uint32_t{data[3]} << 24;
+}
+
+void check_draw_index(uint32_t draw_bits, uint32_t size_bits) {
+  const auto draw = static_cast<int32_t>(draw_bits & 0x7FFFFFFFu);
+  const auto size = static_cast<int32_t>(size_bits & 0x7FFFFFFFu);
+  if (size > 0) {
+    const int32_t index = draw_index(draw, size);
+    check(index >= 0 && index < size);
+  }
+}
+
+bool counts_are_small(const NoiseCounts& counts) {
+  return counts.white >= -kMaxPoints && counts.white <= kMaxPoints && counts.black >= -kMaxPoints &&
+         counts.black <= kMaxPoints;
+}
+
+// Every pixel keeps its value or becomes white or black; with no points, none changes.
+void check_noise(const Image& image, const NoiseCounts& counts) {
+  const bool none = counts.white <= 0 && counts.black <= 0;
+  for (int32_t r = 0; r < image.dims->rows; ++r) {
+    for (int32_t c = 0; c < image.dims->cols; ++c) {
+      const int v = image.pixels[r][c];
+      const int before = (r * 16 + c) & 0x7F;
+      check(v == before || (!none && (v == 0 || v == 255)));
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 10) {
+    return 0;
+  }
+  const int32_t rows = data[0] & 0x0F;
+  const int32_t cols = data[1] & 0x0F;
+  check_draw_index(take_u32(data + 2), take_u32(data + 6));
+
+  std::vector<std::string> texts{"funcao_exe"};
+  std::string piece;
+  for (size_t i = 10; i < size && texts.size() < kMaxArguments; ++i) {
+    if (data[i] == 0) {
+      texts.push_back(piece);
+      piece.clear();
+    } else {
+      piece.push_back(static_cast<char>(data[i]));
+    }
+  }
+  if (texts.size() < kMaxArguments) {
+    texts.push_back(piece);
+  }
+  std::vector<const char*> argv;
+  for (const std::string& text : texts) {
+    argv.push_back(text.c_str());
+  }
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(texts.size());
+
+  NoiseArguments arguments{};
+  const bool given = read_arguments(argc, argv.data(), &arguments);
+  check(given == (argc >= 5));
+  if (!given) {
+    return 0;
+  }
+  NoiseSettings settings{};
+  const SettingsStatus status = read_settings(arguments, &settings);
+  check((status == SettingsStatus::above_hundred) ==
+        (settings.white > 100 || settings.density > 100));
+  if (status != SettingsStatus::ok) {
+    return 0;
+  }
+
+  const ImagePtr image(newimage(rows, cols));
+  check(image != nullptr);
+  for (int32_t r = 0; r < rows; ++r) {
+    for (int32_t c = 0; c < cols; ++c) {
+      image->pixels[r][c] = static_cast<unsigned char>((r * 16 + c) & 0x7F);
+    }
+  }
+  const NoiseCounts counts = noise_counts(settings.white, settings.density, rows, cols);
+  if (counts_are_small(counts)) {
+    const NoiseCounts used = add_noise(image.get(), settings);
+    check(used.white == counts.white && used.black == counts.black);
+  } else {
+    RandState state{};
+    rand_init(&state);
+    add_impulses(image.get(), std::min(counts.white, kMaxPoints), 255, &state);
+    add_impulses(image.get(), std::min(counts.black, kMaxPoints), 0, &state);
+  }
+  check_noise(*image, counts);
+  // Counts come from points that are at most the whole image while the white share is 0..100.
+  if (settings.white >= 0 && settings.density >= 0 && !std::isnan(settings.white)) {
+    check(counts.white + int64_t{counts.black} <= int64_t{rows} * cols);
+  }
+  return 0;
+}
