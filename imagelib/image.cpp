@@ -26,10 +26,12 @@ uint64_t physical_memory() {
 
 // A size the machine could never hold is refused up front, so a tiny file claiming billions of
 // rows fails at once instead of driving the process into the kernel's out-of-memory killer.
-// rows and cols are below 2^31, so the sum stays far below 2^64.
+// Room is asked for the image and one copy of it: copying is what callers do with an image read
+// (funcao_exe always does), and a size that fits once but not twice would be read in full only
+// for the copy to fail or be killed. rows and cols are below 2^31, so the sums stay below 2^64.
 bool fits_in_memory(int32_t rows, int32_t cols) {
   const uint64_t need = static_cast<uint64_t>(rows) * (static_cast<uint64_t>(cols) + kRowOverhead);
-  return need <= physical_memory() && need <= SIZE_MAX;
+  return 2 * need <= physical_memory() && need <= SIZE_MAX;
 }
 
 template <typename T>

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdint>
 
 #include "support.h"
@@ -54,6 +56,17 @@ TEST(NewImage, SizeBeyondPhysicalMemoryIsOutOfStorage) {
     EXPECT_EQ(newimage_stdout(rows, cols, &image), "Out of storage in NEWIMAGE.\n");
     EXPECT_EQ(image, nullptr);
   }
+}
+
+TEST(NewImage, SizeThatFitsOnceButCannotBeCopiedIsOutOfStorage) {
+  const auto memory =
+      static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  const int32_t cols = 1 << 30;
+  const auto rows = static_cast<int32_t>(memory / 4 * 3 / (uint64_t{cols} + 40));
+  ASSERT_GT(rows, 0);
+  Image* image = nullptr;
+  EXPECT_EQ(newimage_stdout(rows, cols, &image), "Out of storage in NEWIMAGE.\n");
+  freeimage(image);
 }
 
 TEST(Range, TrueOnlyInsideTheImage) {
