@@ -138,32 +138,6 @@ TEST_F(PnmTest, CursorStartsJustPastTheMagic) {
   EXPECT_EQ(err_, "\nPBM file class 2 size 3 columns X 2 rows Max=255\n");
 }
 
-TEST_F(PnmTest, RefusedFilesPrintOneLineAndNoClassLine) {
-  const std::string not_pnm = "Not a PBM/PGM/PPM file.\n";
-  const std::string bad = "Bad PBM/PGM/PPM header.\n";
-  for (const auto& [bytes, message] : std::vector<std::pair<std::string, std::string>>{
-           {"", not_pnm},
-           {"#origin 1 2\n\n", not_pnm},
-           {"P7 1 1 1\n", not_pnm},
-           {"X2 1 1 255\n", not_pnm},
-           {"P\n", not_pnm},
-           {" P2 1 1 255\n", not_pnm},
-           {"P2x 1 1 255\n", bad},
-           {"P2 3\r\n2\r\n255\r\n1 2 3 4 5 6\r\n", bad},
-           {"P2 3 #2 255\n", bad},
-           {"P2 3 2", bad},
-           {"P2 3 2\n", bad},
-           {"P2 3 2\n#\n", bad},
-           {"P5", bad},
-           {"P2 2147483648 1 255\n", bad},
-           {"P2 1 1 99999999999999999999999\n", bad},
-           {std::string("P2 3\0 2 255\n", 12), bad}}) {
-    EXPECT_EQ(read(bytes), nullptr) << bytes;
-    EXPECT_EQ(out_, message) << bytes;
-    EXPECT_EQ(err_, "") << bytes;
-  }
-}
-
 TEST_F(PnmTest, FilesFromOtherProgramsRead) {
   const std::string dir = TEST_DATA_DIR "/realfiles/";
   Image* raw = Input_PBM((dir + "hopper_8bit.pgm").c_str());

@@ -1,0 +1,291 @@
+// Bad inputs given to funcao_exe as a process: exact messages on each stream, in their order, the
+// exit status, and the output file, which a run that fails before writing leaves untouched.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support.h"
+
+using testsupport::RunResult;
+using testsupport::slurp;
+
+namespace {
+
+const std::string kExe = FUNCAO_EXE;
+const std::string kKept = "earlier content\n";
+
+enum class Stream { out, err };
+
+struct Piece {
+  Stream stream;
+  std::string text;
+};
+
+Piece out(std::string text) {
+  return {Stream::out, std::move(text)};
+}
+
+Piece err(std::string text) {
+  return {Stream::err, std::move(text)};
+}
+
+Piece class_line(int pnm_class, int cols, int rows, int max) {
+  return err("\nPBM file class " + std::to_string(pnm_class) + " size " + std::to_string(cols) +
+             " columns X " + std::to_string(rows) + " rows Max=" + std::to_string(max) + "\n");
+}
+
+Piece abort_line(const std::string& message) {
+  return err("**** System library ABORT 0: " + message + " ****\n");
+}
+
+Piece description(const std::string& density, const std::string& white, const std::string& black) {
+  return out("Ruido impulsivo com " + density + " % de pontos da imagem\n " + white +
+             " % compostos de pontos brancos\n " + black + " % compostos de pontos pretos\n");
+}
+
+Piece success(const std::string& output) {
+  return out("SUCESSO!\nO arquivo se encontra em '" + output + "'.\n");
+}
+
+struct Case {
+  std::string name;
+  std::string bytes;  // written to in.pnm
+  std::string input = "in.pnm";
+  std::vector<std::string> percentages{"30", "10"};
+  std::string output = "out.pgm";  // holds kKept before the run
+  int status = 2;
+  std::vector<Piece> transcript;  // everything printed, in order
+  std::string written = kKept;    // out.pgm afterwards
+};
+
+Case refused(std::string name, std::string bytes, const std::string& message) {
+  Case c;
+  c.name = std::move(name);
+  c.bytes = std::move(bytes);
+  c.transcript = {out(message + "No input image ('in.pnm')\n")};
+  return c;
+}
+
+Case not_pnm(std::string name, std::string bytes) {
+  return refused(std::move(name), std::move(bytes), "Not a PBM/PGM/PPM file.\n");
+}
+
+Case bad_header(std::string name, std::string bytes) {
+  return refused(std::move(name), std::move(bytes), "Bad PBM/PGM/PPM header.\n");
+}
+
+Case colour(std::string name, std::string bytes, int pnm_class, int cols, int rows) {
+  Case c;
+  c.name = std::move(name);
+  c.bytes = std::move(bytes);
+  c.transcript = {class_line(pnm_class, cols, rows, 255), abort_line("Colour image.")};
+  return c;
+}
+
+// A file that is read (a short or odd raster is not an error) and written back with density 0.
+Case read_as(std::string name, std::string bytes, Piece class_text, const std::string& written) {
+  Case c;
+  c.name = std::move(name);
+  c.bytes = std::move(bytes);
+  c.percentages = {"30", "0"};
+  c.status = 0;
+  c.transcript = {std::move(class_text), description("0.0", "30.0", "70.0"), success("out.pgm")};
+  c.written = written;
+  return c;
+}
+
+// The percentages given to a one-pixel image of value 7.
+Case percentages(std::string name, std::string white, std::string density, int status,
+                 std::vector<Piece> said, const std::string& pixel = "7") {
+  Case c;
+  c.name = std::move(name);
+  c.bytes = "P2 1 1 255\n7\n";
+  c.percentages = {std::move(white), std::move(density)};
+  c.status = status;
+  c.transcript = {class_line(2, 1, 1, 255)};
+  c.transcript.insert(c.transcript.end(), said.begin(), said.end());
+  if (status == 0) {
+    c.transcript.push_back(success("out.pgm"));
+    c.written = "P2\n#origin 0 0\n1 1 255\n" + pixel + " \n\n";
+  }
+  return c;
+}
+
+std::vector<Case> cases() {
+  const std::string cant_open_missing = "Can't open the PBM file named 'missing.pgm'\n";
+  std::vector<Case> all;
+
+  Case missing = refused("missing file", "", cant_open_missing);
+  missing.input = "missing.pgm";
+  missing.transcript = {out(cant_open_missing + "No input image ('missing.pgm')\n")};
+  all.push_back(missing);
+  Case directory = refused("directory", "", "");
+  directory.input = ".";
+  directory.transcript = {out("Can't open the PBM file named '.'\nNo input image ('.')\n")};
+  all.push_back(directory);
+  // The input's faults come first, even with percentages that would be refused.
+  Case before_percentages = missing;
+  before_percentages.name = "missing file, percentages above 100";
+  before_percentages.percentages = {"200", "200"};
+  all.push_back(before_percentages);
+
+  all.push_back(not_pnm("empty file", ""));
+  all.push_back(not_pnm("only comments and blank lines", "#origin 1 2\n\n# x\n"));
+  all.push_back(not_pnm("magic P7", "P7\nWIDTH 1\n"));
+  all.push_back(not_pnm("magic P0", "P0 1 1 255\n"));
+  all.push_back(not_pnm("magic P8", "P8 1 1 255\n"));
+  all.push_back(not_pnm("lower-case magic", "p2 1 1 255\n7\n"));
+  all.push_back(not_pnm("other letter", "X2 1 1 255\n"));
+  all.push_back(not_pnm("P alone", "P\n"));
+  all.push_back(not_pnm("P and a letter", "PX 1 1 255\n"));
+  all.push_back(not_pnm("blank before magic", " P2 1 1 255\n7\n"));
+  all.push_back(not_pnm("byte order mark", "\xef\xbb\xbfP2 1 1 255\n7\n"));
+  all.push_back(not_pnm("NUL before magic", std::string("\0P2 1 1 255\n7\n", 14)));
+
+  all.push_back(bad_header("letter after magic", "P2x 1 1 255\n"));
+  all.push_back(bad_header("CR LF header", "P2 3\r\n2\r\n255\r\n1 2 3 4 5 6\r\n"));
+  all.push_back(bad_header("hash after a number", "P2 3 #2 255\n"));
+  all.push_back(bad_header("signed width", "P2 -3 2 255\n"));
+  all.push_back(bad_header("signed maximum", "P2 3 2 +255\n"));
+  all.push_back(bad_header("garbage token in header", "P2 3 two 255\n"));
+  all.push_back(bad_header("NUL between numbers", std::string("P2 3\0 2 255\n1\n", 14)));
+  all.push_back(bad_header("NUL as a header line", std::string("P5 3 2\n\0\n", 9)));
+  all.push_back(bad_header("magic only, no newline", "P5"));
+  all.push_back(bad_header("ends inside the header line", "P2 3 2"));
+  all.push_back(bad_header("ends after the header line", "P2 3 2\n"));
+  all.push_back(bad_header("ends after a comment", "P2 3 2\n# the maximum never comes\n"));
+  all.push_back(bad_header("P1 without its rows", "P1 3\n"));
+  all.push_back(bad_header("P4 without its rows", "P4\n3"));
+  all.push_back(bad_header("width beyond 32 bits", "P2 2147483648 1 255\n"));
+  all.push_back(bad_header("giant maximum", "P2 1 1 99999999999999999999999\n"));
+  all.push_back(bad_header("width of 5000 digits", "P5 " + std::string(5000, '9') + " 1 255\n"));
+  all.push_back(bad_header("header line over 1 MiB",
+                           "P2" + std::string(size_t{1} << 21, ' ') + "1 1 255\n7\n"));
+
+  all.push_back(colour("P3", "P3 2 1 255\n1 2 3 4 5 6\n", 3, 2, 1));
+  all.push_back(colour("P6", "P6 1 1 255\n\x01\x02\x03", 6, 1, 1));
+  all.push_back(colour("P3 truncated", "P3 2 1 255\n1 2", 3, 2, 1));
+  all.push_back(colour("P6 without raster", "P6 1 1 255\n", 6, 1, 1));
+
+  // Sizes no machine can hold end at once, before any pixel is touched.
+  for (const auto& [cols, rows] :
+       {std::pair{1, INT32_MAX}, {INT32_MAX, INT32_MAX}, {0, INT32_MAX}}) {
+    const std::string size = std::to_string(cols) + " " + std::to_string(rows);
+    all.push_back(
+        refused("P5 of size " + size, "P5 " + size + " 255\n", "Out of storage in NEWIMAGE.\n"));
+    all.back().transcript.insert(all.back().transcript.begin(), class_line(5, cols, rows, 255));
+  }
+
+  const std::string head = "P2\n#origin 0 0\n";
+  all.push_back(read_as("P1 truncated", "P1 3 2\n0 1", class_line(1, 3, 2, 1),
+                        head + "3 2 255\n0 1 1 \n1 1 1 \n\n"));
+  all.push_back(read_as("P2 raster missing", "P2 3 1 255\n", class_line(2, 3, 1, 255),
+                        head + "3 1 255\n0 0 0 \n\n"));
+  all.push_back(read_as("P2 garbage token in raster", "P2 3 1 255\n1 x 3\n",
+                        class_line(2, 3, 1, 255), head + "3 1 255\n1 1 1 \n\n"));
+  all.push_back(read_as("P2 giant raster values", "P2 3 1 255\n99999999999 -99999999999 300\n",
+                        class_line(2, 3, 1, 255), head + "3 1 255\n255 0 44 \n\n"));
+  all.push_back(read_as("P4 truncated", "P4 2 2\n\x07", class_line(4, 2, 2, 1),
+                        head + "2 2 255\n7 7 \n7 7 \n\n"));
+  all.push_back(read_as("P5 truncated", "P5 2 2 255\n\x01\x02\x03", class_line(5, 2, 2, 255),
+                        head + "2 2 255\n1 2 \n3 3 \n\n"));
+  all.push_back(read_as("P5 raster missing", "P5 2 1 255", class_line(5, 2, 1, 255),
+                        head + "2 1 255\n0 0 \n\n"));
+  all.push_back(read_as("NUL in an origin comment",
+                        std::string("#origin 3\0 5\nP2 1 1 255\n7\n", 26), class_line(2, 1, 1, 255),
+                        "P2\n#origin 3 0\n1 1 255\n7 \n\n"));
+
+  const Piece burro = out("Burro!!!\n");
+  all.push_back(percentages("white above 100", "100.5", "10", 3, {burro}));
+  all.push_back(percentages("density above 100", "30", "100.5", 3, {burro}));
+  all.push_back(percentages("white infinite", "inf", "10", 3, {burro}));
+  all.push_back(percentages("density infinite", "10", "infinity", 3, {burro}));
+  all.push_back(percentages("white huge", "1e39", "10", 3, {burro}));
+  all.push_back(percentages("density huge", "10", "3e9", 3, {burro}));
+  all.push_back(percentages("hexadecimal above 100", "0x65", "10", 3, {burro}));
+  // %f reads hexadecimal: 0x10 is 16 and 0x64 is 100.
+  all.push_back(
+      percentages("hexadecimal", "0x10", "0x64", 0, {description("100.0", "16.0", "84.0")}));
+  all.push_back(
+      percentages("white not a number", "nan", "100", 0, {description("100.0", "nan", "nan")}));
+  all.push_back(
+      percentages("density not a number", "30", "-nan", 0, {description("-nan", "30.0", "70.0")}));
+  all.push_back(
+      percentages("white minus infinity", "-inf", "100", 0, {description("100.0", "-inf", "inf")}));
+  all.push_back(percentages("density minus infinity", "30", "-inf", 0,
+                            {description("-inf", "30.0", "70.0")}));
+  all.push_back(percentages("unparsable white", "abc", "100", 0,
+                            {description("100.0", "0.0", "100.0")}, "0"));
+  all.push_back(
+      percentages("unparsable density", "30", "0x", 0, {description("0.0", "30.0", "70.0")}));
+  all.push_back(percentages("negative white", "-10", "100", 0,
+                            {description("100.0", "-10.0", "110.0")}, "0"));
+  all.push_back(
+      percentages("negative density", "30", "-100", 0, {description("-100.0", "30.0", "70.0")}));
+  // A black count beyond 32 bits is no points rather than billions of draws.
+  Case vast = percentages("hugely negative white", "-1e10", "100", 0,
+                          {description("100.0", "-10000000000.0", "10000000100.0")});
+  vast.bytes = "P5 5 5 255\n" + std::string(25, '\x07');
+  vast.transcript[0] = class_line(5, 5, 5, 255);
+  vast.written = "P2\n#origin 0 0\n5 5 255\n";
+  for (int row = 0; row < 5; ++row) {
+    vast.written += "7 7 7 7 7 \n";
+  }
+  vast.written += "\n";
+  all.push_back(vast);
+
+  Case no_directory =
+      percentages("output in a missing directory", "30", "10", 2,
+                  {description("10.0", "30.0", "70.0"), abort_line("Can't open output file.")});
+  no_directory.output = "no/such/dir.pgm";
+  all.push_back(no_directory);
+  Case full = no_directory;
+  full.name = "output to a full device";
+  full.output = "/dev/full";
+  full.transcript.back() = abort_line("Can't write output file.");
+  all.push_back(full);
+  return all;
+}
+
+class BadInputTest : public testsupport::TempDirTest {};
+
+}  // namespace
+
+TEST_F(BadInputTest, EachEndsWithItsMessagesStatusAndOutput) {
+  for (const Case& c : cases()) {
+    SCOPED_TRACE(c.name);
+    file("in.pnm", c.bytes);
+    std::string out_text;
+    std::string err_text;
+    std::string all_text;
+    for (const Piece& piece : c.transcript) {
+      (piece.stream == Stream::out ? out_text : err_text) += piece.text;
+      all_text += piece.text;
+    }
+    const std::vector<std::string> args{c.input, c.output, c.percentages[0], c.percentages[1]};
+    for (const bool merged : {false, true}) {
+      file("out.pgm", kKept);
+      const RunResult r = run(kExe, args, merged);
+      EXPECT_EQ(r.status, c.status);
+      if (merged) {
+        EXPECT_EQ(r.out, all_text);
+      } else {
+        EXPECT_EQ(r.out, out_text);
+        EXPECT_EQ(r.err, err_text);
+      }
+      EXPECT_EQ(slurp(dir_ / "out.pgm"), c.written);
+    }
+  }
+}
+
+TEST_F(BadInputTest, FailedRunsCreateNoOutput) {
+  file("in.pnm", "P3 1 1 255\n1 2 3\n");
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"missing.pgm", "new.pgm", "30", "10"},
+           {"in.pnm", "new.pgm", "30", "10"},
+           {TEST_DATA_DIR "/realfiles/hopper_8bit.pgm", "new.pgm", "101", "10"}}) {
+    EXPECT_NE(run(kExe, args).status, 0) << args[0];
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "new.pgm")) << args[0];
+  }
+}
