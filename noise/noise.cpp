@@ -13,6 +13,7 @@ float parse_percentage(const char* text) {
   float value = 0;
   // Exactly the "%f" conversion: leading blanks, sign, decimal or hexadecimal, inf and nan; a
   // trailing "%" or other text is ignored.
+  // NOLINTNEXTLINE(cert-err34-c): "%f" is the documented reading; its outcome is checked.
   if (std::sscanf(text, "%f", &value) != 1) {
     value = 0;
   }
