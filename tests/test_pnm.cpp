@@ -72,6 +72,8 @@ TEST_F(PnmTest, OriginCommentRules) {
                         {"#origin\t4 7", 0, 0},
                         {"#origin -3 +5", -3, 5},
                         {"#originx 4 7", 0, 0},
+                        {"#orig1n 4 7", 0, 0},
+                        {"#origin x 7", 0, 0},
                         {"#origin 99999999999 -99999999999", INT32_MAX, INT32_MIN}}) {
     ASSERT_NE(read(std::string(c.comment) + "\nP2 1 1 255\n9\n"), nullptr) << c.comment;
     EXPECT_EQ(image_->dims->origin_col, c.col) << c.comment;
