@@ -1,5 +1,6 @@
-// Bad inputs given to funcao_exe as a process: exact messages on each stream, in their order, the
-// exit status, and the output file, which a run that fails before writing leaves untouched.
+// Bad inputs given to funcao_exe and pnm_compare as processes: exact messages on each stream, in
+// their order, the exit status, and funcao_exe's output file, which a run that fails before
+// writing leaves untouched.
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -13,7 +14,9 @@ using testsupport::slurp;
 namespace {
 
 const std::string kExe = FUNCAO_EXE;
+const std::string kCompare = PNM_COMPARE;
 const std::string kKept = "earlier content\n";
+const std::string kGood = "P2 1 1 255\n0\n";  // good.pgm, pnm_compare's other input
 
 enum class Stream { out, err };
 
@@ -55,8 +58,9 @@ struct Case {
   std::vector<std::string> percentages{"30", "10"};
   std::string output = "out.pgm";  // holds kKept before the run
   int status = 2;
-  std::vector<Piece> transcript;  // everything printed, in order
-  std::string written = kKept;    // out.pgm afterwards
+  std::vector<Piece> transcript;          // everything printed, in order
+  std::string written = kKept;            // out.pgm afterwards
+  std::vector<std::string> compare_args;  // runs pnm_compare with these instead, when given
 };
 
 Case refused(std::string name, std::string bytes, const std::string& message) {
@@ -245,6 +249,42 @@ std::vector<Case> cases() {
   full.output = "/dev/full";
   full.transcript.back() = abort_line("Can't write output file.");
   all.push_back(full);
+
+  Case compare_missing;
+  compare_missing.name = "pnm_compare, first input missing";
+  compare_missing.compare_args = {"missing.pgm", "good.pgm"};
+  compare_missing.transcript = {out(cant_open_missing),
+                                err("pnm_compare: cannot read 'missing.pgm'\n")};
+  all.push_back(compare_missing);
+  Case compare_directory = compare_missing;
+  compare_directory.name = "pnm_compare, directory";
+  compare_directory.compare_args = {"good.pgm", "."};
+  compare_directory.transcript = {class_line(2, 1, 1, 255),
+                                  out("Can't open the PBM file named '.'\n"),
+                                  err("pnm_compare: cannot read '.'\n")};
+  all.push_back(compare_directory);
+  Case giant = refused("giant size", "P5 1 2147483647 255\n", "Out of storage in NEWIMAGE.\n");
+  giant.transcript.insert(giant.transcript.begin(), class_line(5, 1, INT32_MAX, 255));
+  for (const Case& reader :
+       {bad_header("letter after magic", "P2x 1 1 255\n"), not_pnm("empty file", ""), giant}) {
+    Case c = reader;
+    c.name = "pnm_compare, second input: " + reader.name;
+    c.compare_args = {"good.pgm", "in.pnm"};
+    c.transcript.insert(c.transcript.begin(), class_line(2, 1, 1, 255));
+    c.transcript.back().text.erase(c.transcript.back().text.find("No input image"));
+    c.transcript.push_back(err("pnm_compare: cannot read 'in.pnm'\n"));
+    all.push_back(c);
+  }
+  Case compare_colour = colour("pnm_compare, colour input", "P6 1 1 255\n\x01\x02\x03", 6, 1, 1);
+  compare_colour.compare_args = {"in.pnm", "good.pgm"};
+  all.push_back(compare_colour);
+  Case compare_short = compare_colour;
+  compare_short.name = "pnm_compare, raster missing reads as zeros";
+  compare_short.bytes = "P5 1 1 255\n";
+  compare_short.status = 0;
+  compare_short.transcript = {class_line(5, 1, 1, 255), class_line(2, 1, 1, 255),
+                              out("Erro 0\nErro_medio 0\nSinal_ruido nan\nPSNR inf dB\n")};
+  all.push_back(compare_short);
   return all;
 }
 
@@ -263,10 +303,14 @@ TEST_F(BadInputTest, EachEndsWithItsMessagesStatusAndOutput) {
       (piece.stream == Stream::out ? out_text : err_text) += piece.text;
       all_text += piece.text;
     }
-    const std::vector<std::string> args{c.input, c.output, c.percentages[0], c.percentages[1]};
+    file("good.pgm", kGood);
+    const bool compare = !c.compare_args.empty();
+    const std::vector<std::string> args =
+        compare ? c.compare_args
+                : std::vector<std::string>{c.input, c.output, c.percentages[0], c.percentages[1]};
     for (const bool merged : {false, true}) {
       file("out.pgm", kKept);
-      const RunResult r = run(kExe, args, merged);
+      const RunResult r = run(compare ? kCompare : kExe, args, merged);
       EXPECT_EQ(r.status, c.status);
       if (merged) {
         EXPECT_EQ(r.out, all_text);
@@ -277,6 +321,15 @@ TEST_F(BadInputTest, EachEndsWithItsMessagesStatusAndOutput) {
       EXPECT_EQ(slurp(dir_ / "out.pgm"), c.written);
     }
   }
+}
+
+TEST_F(BadInputTest, CompareResultsThatCannotBeWrittenAreAFailure) {
+  file("good.pgm", kGood);
+  const RunResult r =
+      run("/bin/sh", {"-c", "exec \"$0\" \"$@\" >/dev/full", kCompare, "good.pgm", "good.pgm"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, class_line(2, 1, 1, 255).text + class_line(2, 1, 1, 255).text +
+                       "pnm_compare: cannot write the results\n");
 }
 
 TEST_F(BadInputTest, FailedRunsCreateNoOutput) {
