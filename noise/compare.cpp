@@ -18,6 +18,7 @@ std::string number(double value, int digits) {
     return value > 0 ? "inf" : "-inf";
   }
   char text[40];
+  // NOLINTNEXTLINE(cert-err33-c): a finite double in "%.17g" always fits the 40 characters.
   std::snprintf(text, sizeof text, "%.*g", digits, value);
   return text;
 }
