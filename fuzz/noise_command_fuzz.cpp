@@ -1,4 +1,5 @@
-// libFuzzer target: funcao_exe's argument handling and noise passes on a small image.
+// libFuzzer target: funcao_exe's argument handling and noise passes on a small image, and
+// pnm_compare's measures of the noisy image against its source.
 //
 // Input: two bytes for the image's rows and columns (0 to 15 each), four bytes for a draw and
 // four for a size given to draw_index, then the arguments, separated by NUL bytes.
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "noise/command.h"
+#include "noise/compare.h"
 
 namespace {
 
@@ -48,16 +50,41 @@ bool counts_are_small(const NoiseCounts& counts) {
          counts.black <= kMaxPoints;
 }
 
+ImagePtr source_image(int32_t rows, int32_t cols) {
+  ImagePtr image(newimage(rows, cols));
+  check(image != nullptr);
+  for (int32_t r = 0; r < rows; ++r) {
+    for (int32_t c = 0; c < cols; ++c) {
+      image->pixels[r][c] = static_cast<unsigned char>((r * 16 + c) & 0x7F);
+    }
+  }
+  return image;
+}
+
 // Every pixel keeps its value or becomes white or black; with no points, none changes.
-void check_noise(const Image& image, const NoiseCounts& counts) {
+void check_noise(const Image& image, const Image& source, const NoiseCounts& counts) {
   const bool none = counts.white <= 0 && counts.black <= 0;
   for (int32_t r = 0; r < image.dims->rows; ++r) {
     for (int32_t c = 0; c < image.dims->cols; ++c) {
       const int v = image.pixels[r][c];
-      const int before = (r * 16 + c) & 0x7F;
-      check(v == before || (!none && (v == 0 || v == 255)));
+      check(v == source.pixels[r][c] || (!none && (v == 0 || v == 255)));
     }
   }
+}
+
+void check_comparison(const Image& noisy, const Image& source, const NoiseCounts& counts) {
+  check(same_size(&noisy, &source));
+  const Comparison result = compare_images(&noisy, &source);
+  check(result.erro >= 0);
+  if (counts.white <= 0 && counts.black <= 0) {
+    check(result.erro == 0);
+  }
+  const std::string report = format_comparison(result);
+  check(report.compare(0, 5, "Erro ") == 0 && report.size() > 4 &&
+        report.compare(report.size() - 4, 4, " dB\n") == 0);
+  const ImagePtr taller(newimage(source.dims->rows + 1, source.dims->cols));
+  check(!same_size(&source, taller.get()));
+  check(!format_size_mismatch("a", &source, "b", taller.get()).empty());
 }
 
 }  // namespace
@@ -104,13 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
 
-  const ImagePtr image(newimage(rows, cols));
-  check(image != nullptr);
-  for (int32_t r = 0; r < rows; ++r) {
-    for (int32_t c = 0; c < cols; ++c) {
-      image->pixels[r][c] = static_cast<unsigned char>((r * 16 + c) & 0x7F);
-    }
-  }
+  const ImagePtr source = source_image(rows, cols);
+  const ImagePtr image = source_image(rows, cols);
   const NoiseCounts counts = noise_counts(settings.white, settings.density, rows, cols);
   if (counts_are_small(counts)) {
     const NoiseCounts used = add_noise(image.get(), settings);
@@ -121,7 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     add_impulses(image.get(), std::min(counts.white, kMaxPoints), 255, &state);
     add_impulses(image.get(), std::min(counts.black, kMaxPoints), 0, &state);
   }
-  check_noise(*image, counts);
+  check_noise(*image, *source, counts);
+  check_comparison(*image, *source, counts);
   // Counts come from points that are at most the whole image while the white share is 0..100.
   if (settings.white >= 0 && settings.density >= 0 && !std::isnan(settings.white)) {
     check(counts.white + int64_t{counts.black} <= int64_t{rows} * cols);
