@@ -65,4 +65,20 @@ PnmStatus pbm_read_raster(std::FILE* in, const PnmHeader* header, Image* image);
 // Writes image as Output_PBM does; false when a write failed.
 bool pbm_write(std::FILE* out, const Image* image);
 
+// Utilities. print_se dumps an image used as a structuring element on standard output (null
+// allowed). Display writes the image to "x.tmp" in the current directory, runs the viewer
+// "disp" on it through the shell, waits, and removes the file. f2d returns rows pointers to cols
+// zero floats each; out of storage (a negative size included) ends the process with status 1.
+// The caller releases each row and then the array with std::free.
+void print_se(Image* image);
+void Display(Image* image);
+float** f2d(int32_t rows, int32_t cols);
+
+// Park and Miller's minimal standard generator. seed is its state, 132531 until set; drand32
+// steps it and returns seed / 2147483647, in (0, 1) for every state but 0 and +-2147483647,
+// which give exactly 1 for ever.
+extern int32_t seed;
+double drand32();
+void srand32(int32_t s);
+
 #endif

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,20 @@ inline std::vector<int> pixels_of(const Image* image) {
     values.insert(values.end(), image->pixels[r], image->pixels[r] + image->dims->cols);
   }
   return values;
+}
+
+struct ImageFree {
+  void operator()(Image* image) const { freeimage(image); }
+};
+using ImagePtr = std::unique_ptr<Image, ImageFree>;
+
+// A rows x cols image holding values in row-major order.
+inline ImagePtr image_of(int32_t rows, int32_t cols, const std::vector<int>& values) {
+  ImagePtr image(newimage(rows, cols));
+  for (int32_t i = 0; i < rows * cols; ++i) {
+    image->pixels[i / cols][i % cols] = static_cast<unsigned char>(values.at(i));
+  }
+  return image;
 }
 
 struct RunResult {

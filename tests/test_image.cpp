@@ -2,14 +2,10 @@
 
 #include "support.h"
 
+using testsupport::ImagePtr;
 using testsupport::pixels_of;
 
 namespace {
-
-struct ImageFree {
-  void operator()(Image* image) const { freeimage(image); }
-};
-using ImagePtr = std::unique_ptr<Image, ImageFree>;
 
 Image* filled(int32_t rows, int32_t cols, int first) {
   Image* image = newimage(rows, cols);

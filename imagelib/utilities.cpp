@@ -1,0 +1,70 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "imagelib/lib.h"
+
+namespace {
+
+constexpr const char* kRule = "\n=====================================================\n";
+
+// row < 0: the array of row pointers itself.
+[[noreturn]] void f2d_out_of_storage(int32_t row) {
+  std::fflush(stdout);
+  if (row < 0) {
+    std::fputs("Out of storage: F2D.\n", stderr);
+  } else {
+    std::fprintf(stderr, "Out of storage: F2D %d.\n", row);
+  }
+  std::exit(1);
+}
+
+}  // namespace
+
+void print_se(Image* image) {
+  std::fputs(kRule, stdout);
+  if (image == nullptr) {
+    std::fputs(" Structuring element is NULL.\n", stdout);
+  } else {
+    const ImageDims& d = *image->dims;
+    std::printf("Structuring element: %dx%d origin at (%d,%d)\n", d.rows, d.cols, d.origin_row,
+                d.origin_col);
+    for (int32_t r = 0; r < d.rows; ++r) {
+      std::fputc('\t', stdout);
+      for (int32_t c = 0; c < d.cols; ++c) {
+        std::printf("%4d ", image->pixels[r][c]);
+      }
+      std::fputc('\n', stdout);
+    }
+  }
+  std::fputs(kRule, stdout);
+}
+
+void Display(Image* image) {
+  constexpr const char* kTemporary = "x.tmp";
+  Output_PBM(image, kTemporary);
+  // The viewer shares our terminal; what we printed so far must come before what it prints.
+  std::fflush(nullptr);
+  // Both outcomes are deliberately ignored: a missing viewer only means nothing is shown.
+  [[maybe_unused]] const int shown = std::system("disp  x.tmp");
+  [[maybe_unused]] const int removed = std::remove(kTemporary);
+}
+
+float** f2d(int32_t rows, int32_t cols) {
+  if (rows < 0 || cols < 0) {
+    f2d_out_of_storage(-1);
+  }
+  // calloc(0, ...) may return null; an empty grid or row still counts as allocated.
+  auto** grid =
+      static_cast<float**>(std::calloc(rows == 0 ? 1 : static_cast<size_t>(rows), sizeof(float*)));
+  if (grid == nullptr) {
+    f2d_out_of_storage(-1);
+  }
+  for (int32_t i = 0; i < rows; ++i) {
+    grid[i] =
+        static_cast<float*>(std::calloc(cols == 0 ? 1 : static_cast<size_t>(cols), sizeof(float)));
+    if (grid[i] == nullptr) {
+      f2d_out_of_storage(i);
+    }
+  }
+  return grid;
+}

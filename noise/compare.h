@@ -1,0 +1,25 @@
+// pnm_compare's logic: the measures of one image against another and their printed report.
+#ifndef NOISE_COMPARE_H
+#define NOISE_COMPARE_H
+
+#include <string>
+
+#include "imagelib/lib.h"
+
+struct Comparison {
+  float erro;
+  float erro_medio;
+  double sinal_ruido;
+  double psnr;  // decibels, for 8-bit pixels: 10 log10(255^2 / (erro / pixel count))
+};
+
+bool same_size(const Image* a, const Image* b);
+// a and b must be the same size.
+Comparison compare_images(const Image* a, const Image* b);
+// One line per measure, each value with enough digits to read back exactly.
+std::string format_comparison(const Comparison& comparison);
+// "'a' is C columns x R rows, 'b' is ..." for a refused pair.
+std::string format_size_mismatch(const char* path_a, const Image* a, const char* path_b,
+                                 const Image* b);
+
+#endif

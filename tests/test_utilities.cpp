@@ -1,0 +1,135 @@
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "support.h"
+
+using testsupport::image_of;
+using testsupport::slurp;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kRule = "\n=====================================================\n";
+
+std::string printed_se(Image* image) {
+  testing::internal::CaptureStdout();
+  print_se(image);
+  return testing::internal::GetCapturedStdout();
+}
+
+void release(float** grid, int32_t rows) {
+  for (int32_t i = 0; i < rows; ++i) {
+    std::free(grid[i]);
+  }
+  std::free(grid);
+}
+
+}  // namespace
+
+TEST(PrintSe, DumpsSizeOriginRowFirstAndAlignedPixels) {
+  auto image = image_of(2, 3, {1, 1, 1, 1, 1, 1});
+  image->dims->origin_row = 1;
+  image->dims->origin_col = 2;
+  EXPECT_EQ(printed_se(image.get()), kRule +
+                                         "Structuring element: 2x3 origin at (1,2)\n"
+                                         "\t   1    1    1 \n"
+                                         "\t   1    1    1 \n" +
+                                         kRule);
+  auto wide = image_of(1, 2, {255, 0});
+  EXPECT_EQ(printed_se(wide.get()),
+            kRule + "Structuring element: 1x2 origin at (0,0)\n\t 255    0 \n" + kRule);
+}
+
+TEST(PrintSe, NullImage) {
+  EXPECT_EQ(printed_se(nullptr), kRule + " Structuring element is NULL.\n" + kRule);
+}
+
+TEST(F2d, GridsAreZeroFilledAndEmptySizesAreAllocated) {
+  float** grid = f2d(3, 4);
+  ASSERT_NE(grid, nullptr);
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      EXPECT_EQ(grid[r][c], 0.0f);
+    }
+  }
+  release(grid, 3);
+  float** no_rows = f2d(0, 4);
+  EXPECT_NE(no_rows, nullptr);
+  release(no_rows, 0);
+  float** no_columns = f2d(2, 0);
+  EXPECT_NE(no_columns[1], nullptr);
+  release(no_columns, 2);
+}
+
+TEST(F2d, NegativeSizeEndsAsOutOfStorage) {
+  EXPECT_EXIT(f2d(-1, 4), testing::ExitedWithCode(1), "^Out of storage: F2D\\.\n$");
+  EXPECT_EXIT(f2d(4, -1), testing::ExitedWithCode(1), "^Out of storage: F2D\\.\n$");
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define IMAGENOISE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define IMAGENOISE_SANITIZED 1
+#endif
+#endif
+
+TEST(F2d, RowThatCannotBeAllocatedIsNamed) {
+#ifndef IMAGENOISE_SANITIZED
+  const auto starved = [] {
+    // Room for the row array and small rows, not for a row of 400 MB.
+    const rlimit limit{256u << 20, 256u << 20};
+    setrlimit(RLIMIT_AS, &limit);
+    f2d(3, 100'000'000);
+  };
+  EXPECT_EXIT(starved(), testing::ExitedWithCode(1), "^Out of storage: F2D 0\\.\n$");
+#else
+  GTEST_SKIP() << "the sanitizer's allocator reserves more address space than the limit allows";
+#endif
+}
+
+class DisplayTest : public testsupport::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    old_cwd_ = fs::current_path();
+    old_path_ = std::getenv("PATH");
+    fs::current_path(dir_);
+  }
+  void TearDown() override {
+    fs::current_path(old_cwd_);
+    setenv("PATH", old_path_.c_str(), 1);
+    TempDirTest::TearDown();
+  }
+  // Puts a stand-in viewer first on PATH that keeps its arguments and the file it was shown.
+  void install_viewer() const {
+    const std::string viewer = file("disp",
+                                    "#!/bin/sh\n"
+                                    "printf '%s\\n' \"$@\" > shown.args\n"
+                                    "cp \"$1\" shown.pgm\n");
+    fs::permissions(viewer, fs::perms::owner_all);
+    setenv("PATH", (dir_.string() + ":" + old_path_).c_str(), 1);
+  }
+
+  fs::path old_cwd_;
+  std::string old_path_;
+};
+
+TEST_F(DisplayTest, ShowsTheImageThroughTheViewerAndRemovesTheFile) {
+  install_viewer();
+  file("x.tmp", "an older file of that name");
+  auto image = image_of(1, 2, {7, 200});
+  Display(image.get());
+  EXPECT_EQ(slurp("shown.args"), "x.tmp\n");
+  EXPECT_EQ(slurp("shown.pgm"), "P2\n#origin 0 0\n2 1 255\n7 200 \n\n");
+  EXPECT_FALSE(fs::exists("x.tmp"));
+}
+
+TEST_F(DisplayTest, MissingViewerStillRemovesTheFile) {
+  setenv("PATH", dir_.c_str(), 1);
+  auto image = image_of(1, 1, {1});
+  Display(image.get());
+  EXPECT_FALSE(fs::exists("x.tmp"));
+}
