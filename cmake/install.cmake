@@ -6,12 +6,9 @@ include(CMakePackageConfigHelpers)
 
 set(imagelib_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/imagelib)
 
-install(TARGETS funcao_exe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/man/funcao_exe.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-if(TARGET pnm_compare)
-  install(TARGETS pnm_compare RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/man/pnm_compare.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endif()
+install(TARGETS funcao_exe pnm_compare RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/man/funcao_exe.1 ${PROJECT_SOURCE_DIR}/man/pnm_compare.1
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(TARGETS imagelib EXPORT imagelibTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -10,15 +10,18 @@ trap 'rm -rf "$scratch"' EXIT
 prefix=$scratch/prefix
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in bin/funcao_exe include/imagelib/lib.h share/man/man1/funcao_exe.1 \
+for file in bin/funcao_exe bin/pnm_compare include/imagelib/lib.h share/man/man1/funcao_exe.1 \
+  share/man/man1/pnm_compare.1 \
   "$libdir/libimagelib.a" "$libdir/pkgconfig/imagelib.pc" \
   "$libdir/cmake/imagelib/imagelibConfig.cmake" \
   "$libdir/cmake/imagelib/imagelibConfigVersion.cmake"; do
   [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
 done
-status=0
-"$prefix/bin/funcao_exe" >/dev/null || status=$?
-[ "$status" -eq 1 ] || { echo "installed funcao_exe without arguments: status $status"; exit 1; }
+for command in funcao_exe pnm_compare; do
+  status=0
+  "$prefix/bin/$command" >/dev/null 2>&1 || status=$?
+  [ "$status" -eq 1 ] || { echo "installed $command without arguments: status $status"; exit 1; }
+done
 
 first=
 check() {
