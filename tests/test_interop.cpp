@@ -109,11 +109,6 @@ const Tools& tools() {
   return found;
 }
 
-#define SKIP_WITHOUT(tool)                                                             \
-  if (!tools().has(tool)) {                                                            \
-    GTEST_SKIP() << name_of(tool) << " is not installed; install it to run this test"; \
-  }
-
 // What a tool makes of a file: its size and its pixels in row-major order, as the file's own
 // values (for a bitmap 1 is black and 0 white, whatever the tool calls them).
 struct Seen {
@@ -225,7 +220,7 @@ struct Size {
 // characters) and a bitmap byte's 8 pixels.
 const Size kSizes[] = {{1, 1}, {8, 3}, {21, 4}, {129, 67}};
 
-// A raw greymap covering the whole 0..255 range, with an origin comment.
+// A raw greymap with an origin comment; from 21x4 on its values span 0..255.
 std::string source_image(Size size) {
   std::string bytes =
       "P5\n#origin 3 5\n" + std::to_string(size.cols) + " " + std::to_string(size.rows) + "\n255\n";
@@ -263,7 +258,9 @@ class WrittenFiles : public InteropTest, public testing::WithParamInterface<Tool
 
 TEST_P(WrittenFiles, AreAcceptedAndReadBackPixelForPixel) {
   const Tool tool = GetParam();
-  SKIP_WITHOUT(tool);
+  if (!tools().has(tool)) {
+    GTEST_SKIP() << name_of(tool) << " is not installed; install it to run this test";
+  }
   for (const Size size : kSizes) {
     for (const char* density : {"0", "40"}) {
       SCOPED_TRACE(std::to_string(size.cols) + "x" + std::to_string(size.rows) + ", density " +
@@ -361,7 +358,9 @@ class ForeignFiles : public InteropTest, public testing::WithParamInterface<Fore
 // second opinion.
 TEST_P(ForeignFiles, ReadWithThePixelValuesTheToolsReport) {
   const ForeignCase& writer = GetParam();
-  SKIP_WITHOUT(writer.tool);
+  if (!tools().has(writer.tool)) {
+    GTEST_SKIP() << name_of(writer.tool) << " is not installed; install it to run this test";
+  }
   const bool bitmap = std::string(writer.magic) == "P1";
   for (const Size size : kSizes) {
     SCOPED_TRACE(std::to_string(size.cols) + "x" + std::to_string(size.rows));
@@ -390,6 +389,28 @@ INSTANTIATE_TEST_SUITE_P(Interop, ForeignFiles, testing::ValuesIn(kForeign),
                          [](const testing::TestParamInfo<ForeignCase>& info) {
                            return std::string(name_of(info.param.tool)) + "_" + info.param.label;
                          });
+
+// The greymaps kept in the repository, written by other programs, read as every installed tool
+// reads them.
+TEST_F(InteropTest, CommittedGreymapsReadAsTheToolsReadThem) {
+  int asked = 0;
+  for (const char* name : {"hopper_8bit.pgm", "hopper_8bit_plain.pgm"}) {
+    const std::string path = std::string(TEST_DATA_DIR) + "/realfiles/" + name;
+    Size size{};
+    const std::vector<int> read = read_with_imagelib(path, &size);
+    ASSERT_EQ(read.size(), 128u * 128u) << name;
+    for (const Tool tool : {Tool::netpbm, Tool::imagemagick, Tool::pillow}) {
+      if (tools().has(tool)) {
+        EXPECT_EQ(seen_by(tool, path, /*bitmap=*/false).pixels, read)
+            << name_of(tool) << " " << name;
+        ++asked;
+      }
+    }
+  }
+  if (asked == 0) {
+    GTEST_SKIP() << "none of netpbm, ImageMagick and Pillow is installed";
+  }
+}
 
 // Files the reader takes by its own rules, unlike the other tools: a P4 raster is read one byte
 // per pixel, its bits never unpacked, and a plain bitmap whose digits run together (as netpbm
@@ -449,7 +470,9 @@ class DocumentedDifferences : public InteropTest,
 
 TEST_P(DocumentedDifferences, FollowTheReadersOwnRules) {
   const ForeignCase& writer = GetParam();
-  SKIP_WITHOUT(writer.tool);
+  if (!tools().has(writer.tool)) {
+    GTEST_SKIP() << name_of(writer.tool) << " is not installed; install it to run this test";
+  }
   for (const Size size : {Size{8, 3}, Size{21, 4}, Size{129, 67}}) {
     SCOPED_TRACE(std::to_string(size.cols) + "x" + std::to_string(size.rows));
     const std::string in = file("source.pgm", source_image(size));
