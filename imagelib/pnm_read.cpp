@@ -13,7 +13,8 @@ int32_t PBM_SE_ORIGIN_COL = 0;
 
 namespace {
 
-constexpr size_t kChunk = size_t{1} << 16;
+// Reads of this size keep the system calls few (a 16 MiB raster in 64 of them) at little memory.
+constexpr size_t kChunk = size_t{1} << 18;
 // Longer header lines are refused; longer comment lines are cut there, which keeps every keyword.
 constexpr size_t kMaxHeaderLine = size_t{1} << 20;
 
@@ -293,7 +294,12 @@ PnmStatus pbm_read_raster(std::FILE* in, const PnmHeader* header, Image* image) 
 
 Image* Input_PBM(const char* path) {
   // One binary stream serves header and raster alike, so nothing has to be reopened or sought.
+  // Its buffer is large: a P5 raster is read row by row, and a row is often one page.
+  std::vector<char> stream_buffer(kChunk);
   const FilePtr file(std::fopen(path, "rb"));
+  if (file != nullptr) {
+    std::setvbuf(file.get(), stream_buffer.data(), _IOFBF, stream_buffer.size());
+  }
   PnmHeader header{};
   const PnmStatus status =
       file == nullptr ? PnmStatus::read_error : pbm_read_header(file.get(), &header);

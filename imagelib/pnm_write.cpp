@@ -6,7 +6,8 @@
 
 namespace {
 
-constexpr size_t kBufferSize = size_t{1} << 16;
+// Large enough that writes go straight to the file in few system calls.
+constexpr size_t kBufferSize = size_t{1} << 18;
 
 // "%d " for every pixel value, built once.
 struct ValueText {
