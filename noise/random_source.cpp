@@ -31,3 +31,36 @@ int32_t rand_next(RandState* state) {
   state->back = state->back + 1 == kWords ? 0 : state->back + 1;
   return static_cast<int32_t>(word >> 1);
 }
+
+void rand_fill(RandState* state, int32_t* out, int32_t count) {
+  // The ring unrolled into a straight run, oldest word first: word n + 31 = word n + word n + 28.
+  // A straight run needs no wrap-around tests. The three newest words ride in registers: read
+  // back from memory right after their stores, they would stall on store forwarding.
+  constexpr int32_t kBlock = 1024;
+  uint32_t run[kWords + kBlock];
+  while (count > 0) {
+    const int32_t n = count < kBlock ? count : kBlock;
+    for (int i = 0; i < kWords; ++i) {
+      run[i] = state->table[(state->front + i) % kWords];
+    }
+    uint32_t third = run[kWords - kSeparation];
+    uint32_t second = run[kWords - 2];
+    uint32_t newest = run[kWords - 1];
+    for (int32_t i = 0; i < n; ++i) {
+      const uint32_t word = run[i] + third;
+      run[kWords + i] = word;
+      out[i] = static_cast<int32_t>(word >> 1);
+      third = second;
+      second = newest;
+      newest = word;
+    }
+    const int front = (state->front + n) % kWords;
+    for (int i = 0; i < kWords; ++i) {
+      state->table[(front + i) % kWords] = run[n + i];
+    }
+    state->front = front;
+    state->back = (front + kWords - kSeparation) % kWords;
+    out += n;
+    count -= n;
+  }
+}
