@@ -18,6 +18,10 @@ constexpr size_t kChunk = size_t{1} << 18;
 // Longer header lines are refused; longer comment lines are cut there, which keeps every keyword.
 constexpr size_t kMaxHeaderLine = size_t{1} << 20;
 
+// Bytes kept after a stream's chunk: a zero (neither white space, sign nor digit) that stops every
+// scan at the chunk's end, and room to look a few bytes ahead of any position before it.
+constexpr size_t kPadding = 8;
+
 // Reads bytes from a stream through a large buffer, or from a piece of memory when file is null.
 struct ByteReader {
   std::FILE* file = nullptr;
@@ -37,12 +41,13 @@ struct ByteReader {
     if (file == nullptr || error) {
       return false;
     }
-    storage.resize(kChunk);
-    const size_t got = std::fread(storage.data(), 1, storage.size(), file);
+    storage.resize(kChunk + kPadding);
+    const size_t got = std::fread(storage.data(), 1, kChunk, file);
     if (got == 0) {
       error = std::ferror(file) != 0;
       return false;
     }
+    std::fill_n(storage.data() + got, kPadding, 0);
     cur = storage.data();
     end = cur + got;
     return true;
@@ -99,6 +104,33 @@ bool scan_int(ByteReader& in, int32_t* value) {
   } else {
     *value = magnitude > uint64_t{INT32_MAX} ? INT32_MAX : static_cast<int32_t>(magnitude);
   }
+  return true;
+}
+
+// scan_int's common case on a stream's chunk: white space, then a number of one to three digits
+// without sign that ends inside the chunk. The digits are converted without a branch per digit,
+// since photographs mix one-, two- and three-digit values at random. p stays in a register across
+// values; false, with p unmoved, when the exact path must decide (the chunk's end is reached, a
+// sign, anything not a number, a longer number).
+bool scan_short_int(const unsigned char*& p, const unsigned char* end, uint32_t* value) {
+  const unsigned char* q = p;
+  while (is_c_space(*q)) {
+    ++q;
+  }
+  // The padding after the chunk keeps these reads inside the buffer; its zero stops the run.
+  const uint32_t d0 = q[0] - uint32_t{'0'};
+  const uint32_t d1 = q[1] - uint32_t{'0'};
+  const uint32_t d2 = q[2] - uint32_t{'0'};
+  const uint32_t d3 = q[3] - uint32_t{'0'};
+  const uint32_t two = d0 < 10 && d1 < 10 ? 1 : 0;
+  const uint32_t three = two & (d2 < 10 ? 1 : 0);
+  const uint32_t length = (d0 < 10 ? 1 : 0) + two + three;
+  if (length == 0 || (three != 0 && d3 < 10) || q + length >= end) {
+    return false;
+  }
+  const uint32_t v2 = d0 * 10 + d1;
+  *value = three != 0 ? v2 * 10 + d2 : two != 0 ? v2 : d0;
+  p = q + length;
   return true;
 }
 
@@ -231,8 +263,21 @@ PnmStatus read_ascii_raster(std::FILE* in, Image* image) {
   for (int32_t row = 0; row < image->dims->rows; ++row) {
     unsigned char* pixels = image->pixels[row];
     size_t col = 0;
-    int32_t value = 0;
     while (!stopped && col < cols) {
+      // Whole runs of short numbers, then one value the exact way (which also refills).
+      const unsigned char* p = reader.cur;
+      if (p != nullptr && p != reader.end) {
+        uint32_t short_value = 0;
+        while (col < cols && scan_short_int(p, reader.end, &short_value)) {
+          last = static_cast<unsigned char>(short_value);
+          pixels[col++] = last;
+        }
+        reader.cur = p;
+      }
+      int32_t value = 0;
+      if (col == cols) {
+        break;
+      }
       if (scan_int(reader, &value)) {
         last = static_cast<unsigned char>(static_cast<uint32_t>(value) & 0xFFu);
         pixels[col++] = last;

@@ -105,6 +105,32 @@ TEST_F(PnmTest, AsciiValuesKeepTheLowEightBitsOfTheirClampedInteger) {
   EXPECT_EQ(pixels_of(image_), seq({44, 255, 7, 255, 0, 0}));
 }
 
+// The raster is read in chunks of 256 KiB; a number, its sign or the white space before it may
+// be cut by a chunk's end at any place.
+TEST_F(PnmTest, AsciiValuesReadTheSameAcrossTheReadersChunks) {
+  constexpr size_t kChunk = size_t{1} << 18;
+  for (const std::string token : {"123", "-123", "+77", "0009", "1234567", " \t 45", "5"}) {
+    for (size_t cut = 0; cut <= token.size(); ++cut) {
+      // Values of 7 and single spaces up to the token, which starts cut bytes before the chunk's
+      // end; then one last value.
+      std::string raster;
+      const size_t start = kChunk - cut;
+      while (raster.size() + 2 <= start) {
+        raster += "7 ";
+      }
+      raster.append(start - raster.size(), ' ');
+      raster += token + " 9\n";
+      const int count = static_cast<int>(start / 2) + 2;
+      ASSERT_NE(read("P2 " + std::to_string(count) + " 1 255\n" + raster), nullptr);
+      const std::vector<int> pixels = pixels_of(image_);
+      const int expected = static_cast<int>(static_cast<uint32_t>(std::stoi(token)) & 0xFFu);
+      EXPECT_EQ(pixels[count - 2], expected) << token << " cut " << cut;
+      EXPECT_EQ(pixels[count - 1], 9) << token << " cut " << cut;
+      EXPECT_EQ(pixels[count - 3], 7) << token << " cut " << cut;
+    }
+  }
+}
+
 TEST_F(PnmTest, BinaryGreymapsReadOneBytePerPixelWhateverTheMaximum) {
   ASSERT_NE(read("P5 2 1 65535\n\x01\x02"), nullptr);
   EXPECT_EQ(pixels_of(image_), seq({1, 2}));
