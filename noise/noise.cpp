@@ -66,28 +66,38 @@ void add_impulses(Image* image, int32_t count, unsigned char value, RandState* s
   if (rows == 0 || cols == 0) {
     return;
   }
-  // Positions are drawn a batch at a time and their cache lines requested before any is written:
-  // on a large image nearly every write misses the cache, and waiting for the misses one after
-  // another is what a pass costs. Every write of a pass stores the same value, so only the draws
-  // need to keep their order.
+  // Positions are drawn a batch at a time and their cache lines requested one batch before they
+  // are written: on a large image nearly every write misses the cache, and waiting for the misses
+  // one after another is what a pass costs. Every write of a pass stores the same value, so only
+  // the draws need to keep their order.
   constexpr int32_t kBatch = 64;
   int32_t draws[2 * kBatch];
-  unsigned char* targets[kBatch];
+  unsigned char* targets[2][kBatch];
   const IndexScale row_scale = index_scale(rows);
   const IndexScale col_scale = index_scale(cols);
   unsigned char* const* const pixels = image->pixels;
+  int32_t pending = 0;  // positions of the previous batch, requested but not yet written
+  int current = 0;
   for (int32_t done = 0; done < count;) {
     const int32_t n = count - done < kBatch ? count - done : kBatch;
     rand_fill(state, draws, 2 * n);
+    unsigned char** next = targets[current];
     for (int32_t i = 0; i < n; ++i) {
       unsigned char* target =
           pixels[scaled_index(draws[2 * i], row_scale)] + scaled_index(draws[2 * i + 1], col_scale);
       __builtin_prefetch(target, 1);
-      targets[i] = target;
+      next[i] = target;
     }
-    for (int32_t i = 0; i < n; ++i) {
-      *targets[i] = value;
+    unsigned char* const* previous = targets[current ^ 1];
+    for (int32_t i = 0; i < pending; ++i) {
+      *previous[i] = value;
     }
+    pending = n;
+    current ^= 1;
     done += n;
+  }
+  unsigned char* const* last = targets[current ^ 1];
+  for (int32_t i = 0; i < pending; ++i) {
+    *last[i] = value;
   }
 }
