@@ -1,4 +1,13 @@
+#if __has_include(<sys/uio.h>)
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -290,11 +299,84 @@ PnmStatus read_ascii_raster(std::FILE* in, Image* image) {
   return reader.error ? PnmStatus::read_error : PnmStatus::ok;
 }
 
+#if __has_include(<sys/uio.h>)
+// A regular file's raster goes straight from the file into the rows, many rows to a system call,
+// without passing through the stream's buffer. Leaves the stream just past what was read. False
+// when the stream is not a regular file (a pipe, memory); bytes_read and error say how it went.
+bool read_binary_direct(std::FILE* in, Image* image, uint64_t* bytes_read, bool* error) {
+  const int fd = fileno(in);
+  struct stat info {};
+  const off_t start = fd < 0 ? -1 : ftello(in);
+  if (start < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  constexpr int kRowsPerCall = 1024;
+  const auto rows = static_cast<size_t>(image->dims->rows);
+  const auto cols = static_cast<size_t>(image->dims->cols);
+  size_t row = 0;
+  size_t in_row = 0;  // bytes of that row already read
+  off_t offset = start;
+  while (row < rows && cols > 0) {
+    iovec parts[kRowsPerCall];
+    int count = 0;
+    for (size_t r = row; r < rows && count < kRowsPerCall; ++r, ++count) {
+      const size_t skip = r == row ? in_row : 0;
+      parts[count].iov_base = image->pixels[r] + skip;
+      parts[count].iov_len = cols - skip;
+    }
+    const ssize_t got = preadv(fd, parts, count, offset);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      *error = got < 0;
+      break;
+    }
+    offset += got;
+    in_row += static_cast<size_t>(got);
+    row += in_row / cols;
+    in_row %= cols;
+  }
+  *bytes_read = static_cast<uint64_t>(offset - start);
+  // The stream carries on after the raster, as if it had read it.
+  if (fseeko(in, offset, SEEK_SET) != 0) {
+    *error = true;
+  }
+  return true;
+}
+#else
+bool read_binary_direct(std::FILE*, Image*, uint64_t*, bool*) {
+  return false;
+}
+#endif
+
 // Classes 4 and 5 (and the colour classes' layout): one byte per pixel.
 PnmStatus read_binary_raster(std::FILE* in, Image* image) {
   unsigned char last = 0;
-  bool stopped = false;
   const auto cols = static_cast<size_t>(image->dims->cols);
+  uint64_t direct_bytes = 0;
+  bool direct_error = false;
+  if (read_binary_direct(in, image, &direct_bytes, &direct_error)) {
+    if (direct_error) {
+      return PnmStatus::read_error;
+    }
+    // Rows after the last byte read repeat it.
+    for (int32_t row = 0; row < image->dims->rows; ++row) {
+      const uint64_t row_start = static_cast<uint64_t>(row) * cols;
+      const size_t have =
+          direct_bytes <= row_start
+              ? 0
+              : static_cast<size_t>(std::min<uint64_t>(cols, direct_bytes - row_start));
+      if (have > 0) {
+        last = image->pixels[row][have - 1];
+      }
+      if (have < cols) {
+        std::memset(image->pixels[row] + have, last, cols - have);
+      }
+    }
+    return PnmStatus::ok;
+  }
+  bool stopped = false;
   for (int32_t row = 0; row < image->dims->rows; ++row) {
     unsigned char* pixels = image->pixels[row];
     const size_t got = stopped ? 0 : std::fread(pixels, 1, cols, in);
@@ -339,12 +421,7 @@ PnmStatus pbm_read_raster(std::FILE* in, const PnmHeader* header, Image* image) 
 
 Image* Input_PBM(const char* path) {
   // One binary stream serves header and raster alike, so nothing has to be reopened or sought.
-  // Its buffer is large: a P5 raster is read row by row, and a row is often one page.
-  std::vector<char> stream_buffer(kChunk);
   const FilePtr file(std::fopen(path, "rb"));
-  if (file != nullptr) {
-    std::setvbuf(file.get(), stream_buffer.data(), _IOFBF, stream_buffer.size());
-  }
   PnmHeader header{};
   const PnmStatus status =
       file == nullptr ? PnmStatus::read_error : pbm_read_header(file.get(), &header);

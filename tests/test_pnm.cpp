@@ -40,6 +40,11 @@ class PnmTest : public testsupport::TempDirTest {
   std::string err_;
 };
 
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
 std::vector<int> seq(std::initializer_list<int> values) {
   return values;
 }
@@ -128,6 +133,24 @@ TEST_F(PnmTest, AsciiValuesReadTheSameAcrossTheReadersChunks) {
       EXPECT_EQ(pixels[count - 1], 9) << token << " cut " << cut;
       EXPECT_EQ(pixels[count - 3], 7) << token << " cut " << cut;
     }
+  }
+}
+
+// A file's binary raster is read straight into the rows; the stream still ends up just past it,
+// so a caller can read on, and a short raster still repeats its last byte.
+TEST_F(PnmTest, BinaryRasterFromAFileLeavesTheStreamAfterIt) {
+  for (const auto& [bytes, pixels, next] :
+       {std::tuple{std::string("P5 3 2 255\n\x01\x02\x03\x04\x05\x06XY"), seq({1, 2, 3, 4, 5, 6}),
+                   'X'},
+        {std::string("P5 3 2 255\n\x01\x02\x03\x04"), seq({1, 2, 3, 4, 4, 4}), EOF}}) {
+    const FilePtr in(std::fopen(file("raster.pgm", bytes).c_str(), "rb"));
+    PnmHeader header{};
+    ASSERT_EQ(pbm_read_header(in.get(), &header), PnmStatus::ok);
+    Image* image = newimage(header.rows, header.cols);
+    EXPECT_EQ(pbm_read_raster(in.get(), &header, image), PnmStatus::ok);
+    EXPECT_EQ(pixels_of(image), pixels);
+    EXPECT_EQ(std::fgetc(in.get()), next);
+    freeimage(image);
   }
 }
 
