@@ -122,6 +122,19 @@ void BM_NoisePass(benchmark::State& state) {
 }
 BENCHMARK(BM_NoisePass)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
 
+// The generator alone, the floor under a noise pass: two values per position.
+void BM_RandFill(benchmark::State& state) {
+  RandState rand{};
+  rand_init(&rand);
+  std::vector<int32_t> values(128);
+  for (auto _ : state) {
+    rand_fill(&rand, values.data(), static_cast<int32_t>(values.size()));
+    benchmark::DoNotOptimize(values.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(values.size()));
+}
+BENCHMARK(BM_RandFill);
+
 void BM_Copy(benchmark::State& state) {
   const ImagePtr image = photo_image();
   for (auto _ : state) {

@@ -70,7 +70,7 @@ void add_impulses(Image* image, int32_t count, unsigned char value, RandState* s
   // are written: on a large image nearly every write misses the cache, and waiting for the misses
   // one after another is what a pass costs. Every write of a pass stores the same value, so only
   // the draws need to keep their order.
-  constexpr int32_t kBatch = 64;
+  constexpr int32_t kBatch = 128;
   int32_t draws[2 * kBatch];
   unsigned char* targets[2][kBatch];
   const IndexScale row_scale = index_scale(rows);
