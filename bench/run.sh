@@ -3,6 +3,7 @@
 # plain P2 out, and prints a table of medians and ratios. Builds Release into build-bench/ (or
 # $BUILD_DIR) and makes its inputs there; installs nothing. RUNS sets the runs per tool (>= 5).
 set -euo pipefail
+export LC_ALL=C
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
@@ -44,15 +45,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   printf '   %s\n' "${missing[@]}"
 fi
 
-now() { date +%s%N; }
-
-# Runs a command once; prints its wall time in seconds.
+# Runs a command once; prints its wall time in seconds. Bash's own clock, so no process is started
+# around the command.
 timed() {
   local start end
-  start=$(now)
+  start=$EPOCHREALTIME
   "$@" >/dev/null 2>&1
-  end=$(now)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.4f\n", ns / 1e9 }'
+  end=$EPOCHREALTIME
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f\n", b - a }'
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.4f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -79,10 +79,16 @@ for workload in "${workloads[@]}"; do
   echo "== $name: $runs rounds of funcao_exe, netpbm, ImageMagick, cp"
   ours "$input" "$density" >/dev/null 2>&1  # warm the caches
   t_ours=() t_netpbm=() t_im=() t_cp=()
+  # Every tool writes a new file: replacing an old one would time the file system's truncation
+  # (with online discard, a wait for the disk) instead of the tool.
   for ((i = 0; i < runs; i++)); do
+    rm -f "$data/out.pgm"
     t_ours+=("$(timed ours "$input" "$density")")
+    rm -f "$data/out_netpbm.pgm"
     [ $have_netpbm = 1 ] && t_netpbm+=("$(timed netpbm "$input" "$density" "$tolerance")")
+    rm -f "$data/out_im.pgm"
     [ -n "$im" ] && t_im+=("$(timed magick "$input" "$density" "$tolerance" "$attenuate")")
+    rm -f "$data/out_cp.pgm"
     t_cp+=("$(timed copy_output)")
   done
   m_ours=$(printf '%s\n' "${t_ours[@]}" | median)
