@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times funcao_exe against netpbm and ImageMagick on a 4096 x 4096 photograph, P5 and P2 in,
 # plain P2 out, and prints a table of medians and ratios. Builds Release into build-bench/ (or
-# $BUILD_DIR) and makes its inputs there; installs nothing. RUNS sets the runs per tool (>= 5).
+# $BUILD_DIR) and makes its inputs there; installs nothing. RUNS sets the runs per tool (at
+# least 5), SIZE the image's side, FUNCAO_EXE another build of the command to time.
 set -euo pipefail
 export LC_ALL=C
 
@@ -9,11 +10,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
 runs=${RUNS:-5}
 size=${SIZE:-4096}
+[ "$runs" -ge 5 ] || { echo "RUNS must be at least 5" >&2; exit 2; }
 
 echo "== building Release in $build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j --target funcao_exe make_bench_input >/dev/null
-exe=$build/funcao_exe
+# FUNCAO_EXE times another build of the command (an older one, say) against the same inputs.
+exe=${FUNCAO_EXE:-$build/funcao_exe}
 
 data=$build/bench-data
 mkdir -p "$data"
