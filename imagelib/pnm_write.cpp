@@ -56,6 +56,9 @@ bool pbm_write(std::FILE* out, const Image* image) {
     while (pixels < row_end) {
       const int32_t n =
           row_end - pixels < to_break ? static_cast<int32_t>(row_end - pixels) : to_break;
+      // Unrolled by 7, a third of a full text line: the loop's own count and branch were a good
+      // part of the work per value.
+#pragma GCC unroll 7
       for (int32_t i = 0; i < n; ++i) {
         const unsigned char v = pixels[i];
         std::memcpy(text, &table.text[v], sizeof(uint32_t));
