@@ -117,10 +117,10 @@ bool scan_int(ByteReader& in, int32_t* value) {
 }
 
 // scan_int's common case on a stream's chunk: white space, then a number of one to three digits
-// without sign that ends inside the chunk. The digits are converted without a branch per digit,
-// since photographs mix one-, two- and three-digit values at random. p stays in a register across
-// values; false, with p unmoved, when the exact path must decide (the chunk's end is reached, a
-// sign, anything not a number, a longer number).
+// without sign that ends inside the chunk. The digits come from a fixed window of four bytes, with
+// no loop and no bounds test per byte, and p stays in a register across values (written back to
+// the reader after each run, not after each value). False, with p unmoved, when the exact path
+// must decide: the chunk's end is reached, a sign, anything not a number, a longer number.
 bool scan_short_int(const unsigned char*& p, const unsigned char* end, uint32_t* value) {
   const unsigned char* q = p;
   while (is_c_space(*q)) {
