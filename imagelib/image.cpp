@@ -74,6 +74,11 @@ uintptr_t grow_heap_for(int32_t rows, int32_t cols) {
 
 // Called after each row until the heap has grown past old_top, before malloc touches the new
 // stretch beyond the row that made it grow (row, with rows_left rows from it on). True once done.
+// When the rows all found room without the heap growing (in memory an earlier image released).
+void no_heap_growth() {
+  mallopt(M_TOP_PAD, kDefaultTopPad);
+}
+
 bool advise_huge_pages(uintptr_t old_top, const unsigned char* row, int32_t rows_left,
                        int32_t cols) {
   const auto top = reinterpret_cast<uintptr_t>(sbrk(0));
@@ -109,6 +114,7 @@ uintptr_t grow_heap_for(int32_t, int32_t) {
 bool advise_huge_pages(uintptr_t, const unsigned char*, int32_t, int32_t) {
   return true;
 }
+void no_heap_growth() {}
 #endif
 
 }  // namespace
@@ -145,6 +151,9 @@ Image* newimage(int32_t rows, int32_t cols) {
       std::printf("Out of storage. Newimage - row %d\n", i);
       std::exit(1);
     }
+  }
+  if (heap_pending) {
+    no_heap_growth();
   }
   image->dims = dims;
   image->pixels = pixels;
