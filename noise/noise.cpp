@@ -42,15 +42,63 @@ NoiseCounts noise_counts(float white, float density, int32_t rows, int32_t cols)
   return counts;
 }
 
+namespace {
+
+// draw_index with float(size) worked out once per pass.
+struct IndexScale {
+  uint64_t scale;
+  int32_t size;
+};
+
+IndexScale index_scale(int32_t size) {
+  return {static_cast<uint64_t>(static_cast<float>(size)), size};
+}
+
+int32_t scaled_index(int32_t draw, IndexScale s) {
+  const auto index = static_cast<int64_t>((static_cast<uint64_t>(draw) * s.scale) >> 31);
+  return index < s.size ? static_cast<int32_t>(index) : s.size - 1;
+}
+
+}  // namespace
+
 void add_impulses(Image* image, int32_t count, unsigned char value, RandState* state) {
   const int32_t rows = image->dims->rows;
   const int32_t cols = image->dims->cols;
   if (rows == 0 || cols == 0) {
     return;
   }
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t row = draw_index(rand_next(state), rows);
-    const int32_t col = draw_index(rand_next(state), cols);
-    image->pixels[row][col] = value;
+  // Positions are drawn a batch at a time and their cache lines requested one batch before they
+  // are written: on a large image nearly every write misses the cache, and waiting for the misses
+  // one after another is what a pass costs. Every write of a pass stores the same value, so only
+  // the draws need to keep their order.
+  constexpr int32_t kBatch = 128;
+  int32_t draws[2 * kBatch];
+  unsigned char* targets[2][kBatch];
+  const IndexScale row_scale = index_scale(rows);
+  const IndexScale col_scale = index_scale(cols);
+  unsigned char* const* const pixels = image->pixels;
+  int32_t pending = 0;  // positions of the previous batch, requested but not yet written
+  int current = 0;
+  for (int32_t done = 0; done < count;) {
+    const int32_t n = count - done < kBatch ? count - done : kBatch;
+    rand_fill(state, draws, 2 * n);
+    unsigned char** next = targets[current];
+    for (int32_t i = 0; i < n; ++i) {
+      unsigned char* target =
+          pixels[scaled_index(draws[2 * i], row_scale)] + scaled_index(draws[2 * i + 1], col_scale);
+      __builtin_prefetch(target, 1);
+      next[i] = target;
+    }
+    unsigned char* const* previous = targets[current ^ 1];
+    for (int32_t i = 0; i < pending; ++i) {
+      *previous[i] = value;
+    }
+    pending = n;
+    current ^= 1;
+    done += n;
+  }
+  unsigned char* const* last = targets[current ^ 1];
+  for (int32_t i = 0; i < pending; ++i) {
+    *last[i] = value;
   }
 }

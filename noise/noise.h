@@ -17,6 +17,8 @@ struct RandState {
 void rand_init(RandState* state);
 // Next value in 0 .. 2147483647.
 int32_t rand_next(RandState* state);
+// The next count values into out, as count calls of rand_next would give them, only faster.
+void rand_fill(RandState* state, int32_t* out, int32_t count);
 
 // floor(draw * float(size) / 2^31), formed exactly; never size or more, even where float(size)
 // rounds above size (sizes of 2^24 and up).

@@ -1,5 +1,7 @@
 #include "noise/noise.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kWords = 31;
@@ -30,4 +32,50 @@ int32_t rand_next(RandState* state) {
   state->front = state->front + 1 == kWords ? 0 : state->front + 1;
   state->back = state->back + 1 == kWords ? 0 : state->back + 1;
   return static_cast<int32_t>(word >> 1);
+}
+
+void rand_fill(RandState* state, int32_t* out, int32_t count) {
+  // The ring unrolled into a straight run, oldest word first: word n + 31 = word n + word n + 28.
+  // A straight run needs no wrap-around tests, and three words in a row never depend on each
+  // other. The newest words ride in registers: read back from memory right after their stores,
+  // they would stall on store forwarding.
+  constexpr int32_t kBlock = 1024;
+  uint32_t run[kWords + kBlock];
+  while (count > 0) {
+    const int32_t n = count < kBlock ? count : kBlock;
+    const int head = kWords - state->front;
+    std::copy_n(state->table + state->front, head, run);
+    std::copy_n(state->table, state->front, run + head);
+    uint32_t third = run[kWords - kSeparation];
+    uint32_t second = run[kWords - 2];
+    uint32_t newest = run[kWords - 1];
+    int32_t i = 0;
+    for (; i + 3 <= n; i += 3) {
+      third += run[i];
+      second += run[i + 1];
+      newest += run[i + 2];
+      run[kWords + i] = third;
+      run[kWords + i + 1] = second;
+      run[kWords + i + 2] = newest;
+      out[i] = static_cast<int32_t>(third >> 1);
+      out[i + 1] = static_cast<int32_t>(second >> 1);
+      out[i + 2] = static_cast<int32_t>(newest >> 1);
+    }
+    for (; i < n; ++i) {
+      const uint32_t word = run[i] + third;
+      run[kWords + i] = word;
+      out[i] = static_cast<int32_t>(word >> 1);
+      third = second;
+      second = newest;
+      newest = word;
+    }
+    const int front = (state->front + n) % kWords;
+    const int tail = kWords - front;
+    std::copy_n(run + n, tail, state->table + front);
+    std::copy_n(run + n + tail, front, state->table);
+    state->front = front;
+    state->back = (front + kWords - kSeparation) % kWords;
+    out += n;
+    count -= n;
+  }
 }

@@ -116,3 +116,22 @@ TEST(SysAbortDeathTest, PrintsReportAndExitsWithStatus2) {
   EXPECT_EXIT(sys_abort(0, "No more storage.\n"), testing::ExitedWithCode(2),
               "^\\*\\*\\*\\* System library ABORT 0: No more storage\\.\n \\*\\*\\*\\*\n$");
 }
+
+// Large images are laid out on a heap grown for them at once; rows must still be distinct,
+// independent allocations, and the heap usable afterwards, image after image.
+TEST(NewImage, LargeImagesKeepOneAllocationPerRow) {
+  for (int round = 0; round < 2; ++round) {
+    ImagePtr large(filled(3000, 4000, round));
+    ImagePtr wide(filled(300, 70000, round));
+    for (Image* image : {large.get(), wide.get()}) {
+      const int32_t rows = image->dims->rows;
+      const int32_t cols = image->dims->cols;
+      std::free(image->pixels[1]);  // each row can be released on its own
+      image->pixels[1] = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(cols), 1));
+      EXPECT_EQ(image->pixels[0][0], static_cast<unsigned char>(round));
+      EXPECT_EQ(image->pixels[1][cols - 1], 0);
+      EXPECT_EQ(image->pixels[rows - 1][cols - 1],
+                static_cast<unsigned char>(round + int64_t{rows} * cols - 1));
+    }
+  }
+}

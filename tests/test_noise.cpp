@@ -87,3 +87,20 @@ TEST(AddImpulses, SetsDrawnPositionsAndSkipsEmptyOrNegativeCounts) {
   add_impulses(empty, 10, 255, &state);
   freeimage(empty);
 }
+
+TEST(RandSource, FillGivesTheSameSequenceAsSingleDraws) {
+  RandState single{};
+  RandState filled{};
+  rand_init(&single);
+  rand_init(&filled);
+  // Batch sizes around the ring's 31 words and the fill's internal block of 1024.
+  for (const int32_t count : {0, 1, 2, 3, 30, 31, 32, 100, 1023, 1024, 1025, 5000}) {
+    std::vector<int32_t> values(static_cast<size_t>(count) + 1, -1);
+    rand_fill(&filled, values.data(), count);
+    for (int32_t i = 0; i < count; ++i) {
+      ASSERT_EQ(values[i], rand_next(&single)) << "batch " << count << ", value " << i;
+    }
+    EXPECT_EQ(values[count], -1);
+    EXPECT_EQ(rand_next(&filled), rand_next(&single));
+  }
+}

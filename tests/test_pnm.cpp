@@ -40,6 +40,11 @@ class PnmTest : public testsupport::TempDirTest {
   std::string err_;
 };
 
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
 std::vector<int> seq(std::initializer_list<int> values) {
   return values;
 }
@@ -105,6 +110,50 @@ TEST_F(PnmTest, ReadsBitmapsAsTheyStandWithMaximumOne) {
 TEST_F(PnmTest, AsciiValuesKeepTheLowEightBitsOfTheirClampedInteger) {
   ASSERT_NE(read("P2 6 1 255\n300 -1 +7 99999999999 -99999999999\t\r\v\f 256\n"), nullptr);
   EXPECT_EQ(pixels_of(image_), seq({44, 255, 7, 255, 0, 0}));
+}
+
+// The raster is read in chunks of 256 KiB; a number, its sign or the white space before it may
+// be cut by a chunk's end at any place.
+TEST_F(PnmTest, AsciiValuesReadTheSameAcrossTheReadersChunks) {
+  constexpr size_t kChunk = size_t{1} << 18;
+  for (const std::string token : {"123", "-123", "+77", "0009", "1234567", " \t 45", "5"}) {
+    for (size_t cut = 0; cut <= token.size(); ++cut) {
+      // Values of 7 and single spaces up to the token, which starts cut bytes before the chunk's
+      // end; then one last value.
+      std::string raster;
+      const size_t start = kChunk - cut;
+      while (raster.size() + 2 <= start) {
+        raster += "7 ";
+      }
+      raster.append(start - raster.size(), ' ');
+      raster += token + " 9\n";
+      const int count = static_cast<int>(start / 2) + 2;
+      ASSERT_NE(read("P2 " + std::to_string(count) + " 1 255\n" + raster), nullptr);
+      const std::vector<int> pixels = pixels_of(image_);
+      const int expected = static_cast<int>(static_cast<uint32_t>(std::stoi(token)) & 0xFFu);
+      EXPECT_EQ(pixels[count - 2], expected) << token << " cut " << cut;
+      EXPECT_EQ(pixels[count - 1], 9) << token << " cut " << cut;
+      EXPECT_EQ(pixels[count - 3], 7) << token << " cut " << cut;
+    }
+  }
+}
+
+// A file's binary raster is read straight into the rows; the stream still ends up just past it,
+// so a caller can read on, and a short raster still repeats its last byte.
+TEST_F(PnmTest, BinaryRasterFromAFileLeavesTheStreamAfterIt) {
+  for (const auto& [bytes, pixels, next] :
+       {std::tuple{std::string("P5 3 2 255\n\x01\x02\x03\x04\x05\x06XY"), seq({1, 2, 3, 4, 5, 6}),
+                   'X'},
+        {std::string("P5 3 2 255\n\x01\x02\x03\x04"), seq({1, 2, 3, 4, 4, 4}), EOF}}) {
+    const FilePtr in(std::fopen(file("raster.pgm", bytes).c_str(), "rb"));
+    PnmHeader header{};
+    ASSERT_EQ(pbm_read_header(in.get(), &header), PnmStatus::ok);
+    Image* image = newimage(header.rows, header.cols);
+    EXPECT_EQ(pbm_read_raster(in.get(), &header, image), PnmStatus::ok);
+    EXPECT_EQ(pixels_of(image), pixels);
+    EXPECT_EQ(std::fgetc(in.get()), next);
+    freeimage(image);
+  }
 }
 
 TEST_F(PnmTest, BinaryGreymapsReadOneBytePerPixelWhateverTheMaximum) {

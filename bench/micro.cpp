@@ -1,0 +1,150 @@
+// Micro-benchmarks of the hot paths: the P2 writer, the P1/P2 and P5 raster readers and the noise
+// passes, each on a 1024 x 1024 image with photo-like values. Figures are bytes or items per
+// second, so a regression points at its stage.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "imagelib/lib.h"
+#include "noise/noise.h"
+
+namespace {
+
+constexpr int32_t kSize = 1024;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+struct ImageDeleter {
+  void operator()(Image* image) const { freeimage(image); }
+};
+using ImagePtr = std::unique_ptr<Image, ImageDeleter>;
+
+// Smooth gradients with a little grain: every value width from 1 to 3 digits occurs.
+unsigned char photo_value(int32_t row, int32_t col) {
+  const auto grain = static_cast<uint32_t>(row * 2654435761u + col * 40503u) >> 29;
+  return static_cast<unsigned char>((row / 5 + col / 7 + static_cast<int32_t>(grain)) & 0xFF);
+}
+
+ImagePtr photo_image() {
+  ImagePtr image(newimage(kSize, kSize));
+  for (int32_t r = 0; r < kSize; ++r) {
+    for (int32_t c = 0; c < kSize; ++c) {
+      image->pixels[r][c] = photo_value(r, c);
+    }
+  }
+  return image;
+}
+
+std::string p2_raster(bool bitmap) {
+  std::string text;
+  for (int32_t r = 0; r < kSize; ++r) {
+    for (int32_t c = 0; c < kSize; ++c) {
+      text += std::to_string(bitmap ? photo_value(r, c) >> 7 : photo_value(r, c));
+      text += c % 16 == 15 ? '\n' : ' ';
+    }
+  }
+  return text;
+}
+
+void read_raster(benchmark::State& state, int32_t pnm_class, const std::string& raster) {
+  const ImagePtr image(newimage(kSize, kSize));
+  const PnmHeader header{pnm_class, kSize, kSize, 255};
+  for (auto _ : state) {
+    const FilePtr in(fmemopen(const_cast<char*>(raster.data()), raster.size(), "rb"));
+    benchmark::DoNotOptimize(pbm_read_raster(in.get(), &header, image.get()));
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(raster.size()));
+}
+
+void BM_ReadP2(benchmark::State& state) {
+  read_raster(state, 2, p2_raster(false));
+}
+BENCHMARK(BM_ReadP2)->Unit(benchmark::kMillisecond);
+
+void BM_ReadP1(benchmark::State& state) {
+  read_raster(state, 1, p2_raster(true));
+}
+BENCHMARK(BM_ReadP1)->Unit(benchmark::kMillisecond);
+
+void BM_ReadP5(benchmark::State& state) {
+  std::string raster;
+  for (int32_t r = 0; r < kSize; ++r) {
+    for (int32_t c = 0; c < kSize; ++c) {
+      raster += static_cast<char>(photo_value(r, c));
+    }
+  }
+  read_raster(state, 5, raster);
+}
+BENCHMARK(BM_ReadP5)->Unit(benchmark::kMillisecond);
+
+void BM_WriteP2(benchmark::State& state) {
+  const ImagePtr image = photo_image();
+  const FilePtr out(std::fopen("/dev/null", "wb"));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(pbm_write(out.get(), image.get()));
+  }
+  // Bytes of text written: the digits, a space per value, the line breaks and the header.
+  int64_t text_bytes = 0;
+  for (int32_t r = 0; r < kSize; ++r) {
+    for (int32_t c = 0; c < kSize; ++c) {
+      const unsigned char v = image->pixels[r][c];
+      text_bytes += v >= 100 ? 4 : v >= 10 ? 3 : 2;
+    }
+  }
+  text_bytes += int64_t{kSize} * kSize / 21;
+  state.SetBytesProcessed(state.iterations() * text_bytes);
+}
+BENCHMARK(BM_WriteP2)->Unit(benchmark::kMillisecond);
+
+// One pass over a 4096 x 4096 image, the size of bench/run.sh, with density 10 % or 100 %: the
+// writes land all over 16 MiB, as they do in a real run.
+void BM_NoisePass(benchmark::State& state) {
+  const ImagePtr image(newimage(4096, 4096));
+  for (int32_t r = 0; r < 4096; ++r) {
+    std::fill_n(image->pixels[r], 4096, photo_value(r, 0));
+  }
+  const auto draws = static_cast<int32_t>(int64_t{4096} * 4096 * state.range(0) / 100);
+  RandState rand{};
+  rand_init(&rand);
+  for (auto _ : state) {
+    add_impulses(image.get(), draws, 255, &rand);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * draws);
+}
+BENCHMARK(BM_NoisePass)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
+
+// The generator alone, the floor under a noise pass: two values per position.
+void BM_RandFill(benchmark::State& state) {
+  RandState rand{};
+  rand_init(&rand);
+  std::vector<int32_t> values(128);
+  for (auto _ : state) {
+    rand_fill(&rand, values.data(), static_cast<int32_t>(values.size()));
+    benchmark::DoNotOptimize(values.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(values.size()));
+}
+BENCHMARK(BM_RandFill);
+
+void BM_Copy(benchmark::State& state) {
+  const ImagePtr image = photo_image();
+  for (auto _ : state) {
+    Image* duplicate = nullptr;
+    copy(&duplicate, image.get());
+    benchmark::DoNotOptimize(duplicate->pixels[0][0]);
+    freeimage(duplicate);
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t{kSize} * kSize);
+}
+BENCHMARK(BM_Copy)->Unit(benchmark::kMillisecond);
+
+}  // namespace

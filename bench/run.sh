@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2317  # the tools' functions are called through timed
+# Times funcao_exe against netpbm and ImageMagick on a 4096 x 4096 photograph, P5 and P2 in,
+# plain P2 out, and prints a table of medians and ratios. Builds Release into build-bench/ (or
+# $BUILD_DIR) and makes its inputs there; installs nothing. RUNS sets the runs per tool (at
+# least 5), SIZE the image's side, FUNCAO_EXE another build of the command to time.
+set -euo pipefail
+export LC_ALL=C
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build-bench}
+runs=${RUNS:-5}
+size=${SIZE:-4096}
+[ "$runs" -ge 5 ] || { echo "RUNS must be at least 5" >&2; exit 2; }
+
+echo "== building Release in $build"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j --target funcao_exe make_bench_input >/dev/null
+# FUNCAO_EXE times another build of the command (an older one, say) against the same inputs.
+exe=${FUNCAO_EXE:-$build/funcao_exe}
+
+data=$build/bench-data
+mkdir -p "$data"
+if [ ! -s "$data/in_${size}.p5.pgm" ] || [ ! -s "$data/in_${size}.p2.pgm" ]; then
+  echo "== making ${size}x${size} inputs in $data"
+  "$build/bench/make_bench_input" "$root/examples/coins.pgm" "$size" \
+    "$data/in_${size}.p5.pgm" "$data/in_${size}.p2.pgm" 2>/dev/null
+fi
+
+# The real tools only: /usr/local/bin may hold stand-ins that share their names.
+missing=()
+have_netpbm=1
+for tool in pamaddnoise pnmtoplainpnm; do
+  [ -x "/usr/bin/$tool" ] || have_netpbm=0
+done
+[ $have_netpbm = 1 ] || missing+=("netpbm (pamaddnoise, pnmtoplainpnm)")
+im=""
+for candidate in /usr/bin/convert-im6.q16 /usr/bin/convert; do
+  if [ -x "$candidate" ] && "$candidate" -version 2>/dev/null | grep -q ImageMagick; then
+    im=$candidate
+    break
+  fi
+done
+[ -n "$im" ] || missing+=("imagemagick (convert)")
+timer=/usr/bin/time
+[ -x "$timer" ] || { missing+=("time (/usr/bin/time, for peak memory)"); timer=""; }
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== missing, those columns stay empty (Debian packages; install them to compare):"
+  printf '   %s\n' "${missing[@]}"
+fi
+
+# Runs a command once; prints its wall time in seconds. Bash's own clock, so no process is started
+# around the command.
+timed() {
+  local start end
+  start=$EPOCHREALTIME
+  "$@" >/dev/null 2>&1
+  end=$EPOCHREALTIME
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f\n", b - a }'
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.4f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b == 0) print "-"; else printf "%.1fx\n", a / b }'; }
+
+# The tools, called through timed.
+ours() { "$exe" "$1" "$data/out.pgm" 30 "$2"; }
+netpbm() { /usr/bin/pamaddnoise -type impulse -tolerance "$3" "$1" | /usr/bin/pnmtoplainpnm >"$data/out_netpbm.pgm"; }
+magick() { "$im" -attenuate "$4" "$1" +noise Impulse -compress none "$data/out_im.pgm"; }
+copy_output() { cp "$data/out.pgm" "$data/out_cp.pgm"; }
+
+pixels=$((size * size))
+limit_kib=$(((2 * pixels + 8 * 1024 * 1024) / 1024))
+status=0
+rows=()
+
+# name, input, density %, netpbm tolerance, ImageMagick attenuate (its impulse rate is 10 % x it)
+workloads=(
+  "P5 in, 10 %|$data/in_${size}.p5.pgm|10|0.10|1"
+  "P2 in, 10 %|$data/in_${size}.p2.pgm|10|0.10|1"
+  "P5 in, 100 %|$data/in_${size}.p5.pgm|100|1.0|10"
+)
+for workload in "${workloads[@]}"; do
+  IFS='|' read -r name input density tolerance attenuate <<<"$workload"
+  echo "== $name: $runs rounds of funcao_exe, netpbm, ImageMagick, cp"
+  ours "$input" "$density" >/dev/null 2>&1  # warm the caches
+  t_ours=() t_netpbm=() t_im=() t_cp=()
+  # Every tool writes a new file: replacing an old one would time the file system's truncation
+  # (with online discard, a wait for the disk) instead of the tool.
+  for ((i = 0; i < runs; i++)); do
+    rm -f "$data/out.pgm"
+    t_ours+=("$(timed ours "$input" "$density")")
+    rm -f "$data/out_netpbm.pgm"
+    [ $have_netpbm = 1 ] && t_netpbm+=("$(timed netpbm "$input" "$density" "$tolerance")")
+    rm -f "$data/out_im.pgm"
+    [ -n "$im" ] && t_im+=("$(timed magick "$input" "$density" "$tolerance" "$attenuate")")
+    rm -f "$data/out_cp.pgm"
+    t_cp+=("$(timed copy_output)")
+  done
+  m_ours=$(printf '%s\n' "${t_ours[@]}" | median)
+  m_netpbm=$(printf '%s\n' "${t_netpbm[@]}" | grep . | median || true)
+  m_im=$(printf '%s\n' "${t_im[@]}" | grep . | median || true)
+  m_cp=$(printf '%s\n' "${t_cp[@]}" | median)
+  rss="-"
+  if [ -n "$timer" ]; then
+    rss=$("$timer" -f %M "$exe" "$input" "$data/out.pgm" 30 "$density" 2>&1 >/dev/null | tail -1)
+    [ "$rss" -le "$limit_kib" ] || status=1
+    rss=$(awk -v k="$rss" 'BEGIN { printf "%.1f", k / 1024 }')
+  fi
+  rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$name" "$m_ours" \
+    "${m_netpbm:--}" "${m_im:--}" "$m_cp" "$(ratio "$m_netpbm" "$m_ours")" \
+    "$(ratio "$m_im" "$m_ours")" "$(ratio "$m_ours" "$m_cp")" "$rss")")
+done
+rm -f "$data/out_netpbm.pgm" "$data/out_im.pgm" "$data/out_cp.pgm"
+
+echo
+echo "${size}x${size}, white 30 %, medians of $runs runs in seconds; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo
+echo "| workload | funcao_exe | netpbm | ImageMagick | cp of output | netpbm/ours | ImageMagick/ours | ours/cp | peak RSS MiB |"
+echo "|---|---|---|---|---|---|---|---|---|"
+printf '%s\n' "${rows[@]}"
+echo
+verdict=$([ $status = 0 ] && echo held || echo EXCEEDED)
+[ -n "$timer" ] || verdict="not measured"
+echo "memory limit 2 x pixels + 8 MiB = $(awk -v k=$limit_kib 'BEGIN { printf "%.1f", k / 1024 }') MiB: $verdict"
+exit $status

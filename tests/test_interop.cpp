@@ -1,0 +1,495 @@
+// Interoperability with the PNM tools users have beside this one: netpbm, ImageMagick and
+// Pillow, run as installed on this machine. Each test skips, saying so, when its tool is absent.
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+using testsupport::pixels_of;
+using testsupport::RunResult;
+using testsupport::slurp;
+
+namespace {
+
+const std::string kExe = FUNCAO_EXE;
+
+enum class Tool { netpbm, imagemagick, pillow };
+
+const char* name_of(Tool tool) {
+  switch (tool) {
+    case Tool::netpbm:
+      return "netpbm";
+    case Tool::imagemagick:
+      return "ImageMagick";
+    case Tool::pillow:
+      return "Pillow";
+  }
+  return "?";
+}
+
+void PrintTo(Tool tool, std::ostream* out) {
+  *out << name_of(tool);
+}
+
+struct Shell {
+  int status = -1;
+  std::string out;
+};
+
+// Runs a command line through /bin/sh and keeps its standard output, bytes as they come.
+Shell sh(const std::string& command) {
+  Shell result;
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    return result;
+  }
+  char buffer[4096];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+    result.out.append(buffer, got);
+  }
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string quoted(const std::string& text) {
+  return "'" + text + "'";
+}
+
+// The real ImageMagick only: a "convert" earlier on the PATH may be something else entirely.
+std::string imagemagick(const std::string& program) {
+  for (const std::string& candidate : {program + "-im6.q16", "/usr/bin/" + program}) {
+    if (sh(candidate + " -version 2>/dev/null").out.find("ImageMagick") != std::string::npos) {
+      return candidate;
+    }
+  }
+  return "";
+}
+
+// Debian's Pillow belongs to the system Python, which need not be the first python3 on the PATH.
+std::string pillow_python() {
+  for (const std::string candidate : {"/usr/bin/python3", "python3"}) {
+    if (sh(candidate + " -c 'import PIL' 2>/dev/null").status == 0) {
+      return candidate;
+    }
+  }
+  return "";
+}
+
+struct Tools {
+  bool netpbm = sh("command -v pamfile >/dev/null && command -v pamtopnm >/dev/null").status == 0;
+  std::string convert = imagemagick("convert");
+  std::string identify = imagemagick("identify");
+  std::string python = pillow_python();
+
+  bool has(Tool tool) const {
+    switch (tool) {
+      case Tool::netpbm:
+        return netpbm;
+      case Tool::imagemagick:
+        return !convert.empty() && !identify.empty();
+      case Tool::pillow:
+        return !python.empty();
+    }
+    return false;
+  }
+};
+
+const Tools& tools() {
+  static const Tools found;
+  return found;
+}
+
+// What a tool makes of a file: its size and its pixels in row-major order, as the file's own
+// values (for a bitmap 1 is black and 0 white, whatever the tool calls them).
+struct Seen {
+  bool accepted = false;
+  int32_t cols = 0;
+  int32_t rows = 0;
+  std::vector<int> pixels;
+};
+
+// netpbm rewrites the file as plain PNM, which this parses; a plain bitmap's digits may run
+// together, so each one is a pixel.
+Seen seen_by_netpbm(const std::string& path) {
+  Seen seen;
+  const Shell plain = sh("pamtopnm -plain " + quoted(path));
+  if (plain.status != 0 || plain.out.size() < 2) {
+    return seen;
+  }
+  const bool bitmap = plain.out.compare(0, 2, "P1") == 0;
+  size_t pos = 2;
+  auto next_number = [&](int* value) {
+    while (pos < plain.out.size() && !std::isdigit(static_cast<unsigned char>(plain.out[pos]))) {
+      ++pos;
+    }
+    const size_t start = pos;
+    const size_t end = bitmap && seen.cols > 0 && seen.rows > 0 ? start + 1 : plain.out.size();
+    while (pos < end && std::isdigit(static_cast<unsigned char>(plain.out[pos]))) {
+      ++pos;
+    }
+    if (pos == start) {
+      return false;
+    }
+    *value = std::stoi(plain.out.substr(start, pos - start));
+    return true;
+  };
+  int cols = 0;
+  int rows = 0;
+  int maxval = 1;
+  if (!next_number(&cols) || !next_number(&rows) || (!bitmap && !next_number(&maxval))) {
+    return seen;
+  }
+  seen.cols = cols;
+  seen.rows = rows;
+  for (int value = 0; next_number(&value);) {
+    seen.pixels.push_back(value);
+  }
+  seen.accepted = true;
+  return seen;
+}
+
+// ImageMagick and Pillow report grey levels, black 0 and white 255.
+std::vector<int> as_file_values(const std::string& grey, bool bitmap) {
+  std::vector<int> values;
+  for (const char byte : grey) {
+    const int level = static_cast<unsigned char>(byte);
+    values.push_back(bitmap ? (level == 0 ? 1 : 0) : level);
+  }
+  return values;
+}
+
+Seen seen_by_imagemagick(const std::string& path, bool bitmap) {
+  Seen seen;
+  const Shell grey = sh(tools().convert + " " + quoted(path) +
+                        " -format '%w %h\\n' -write info:- -depth 8 gray:-");
+  const size_t newline = grey.out.find('\n');
+  if (grey.status != 0 || newline == std::string::npos ||
+      std::sscanf(grey.out.c_str(), "%d %d", &seen.cols, &seen.rows) != 2) {
+    return seen;
+  }
+  seen.pixels = as_file_values(grey.out.substr(newline + 1), bitmap);
+  seen.accepted = true;
+  return seen;
+}
+
+Seen seen_by_pillow(const std::string& path, bool bitmap) {
+  Seen seen;
+  const Shell grey = sh(tools().python +
+                        " -c 'import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
+                        "im.load(); print(im.width, im.height, flush=True); "
+                        "sys.stdout.buffer.write(im.convert(\"L\").tobytes())' " +
+                        quoted(path));
+  const size_t newline = grey.out.find('\n');
+  if (grey.status != 0 || newline == std::string::npos ||
+      std::sscanf(grey.out.c_str(), "%d %d", &seen.cols, &seen.rows) != 2) {
+    return seen;
+  }
+  seen.pixels = as_file_values(grey.out.substr(newline + 1), bitmap);
+  seen.accepted = true;
+  return seen;
+}
+
+Seen seen_by(Tool tool, const std::string& path, bool bitmap) {
+  switch (tool) {
+    case Tool::netpbm:
+      return seen_by_netpbm(path);
+    case Tool::imagemagick:
+      return seen_by_imagemagick(path, bitmap);
+    case Tool::pillow:
+      return seen_by_pillow(path, bitmap);
+  }
+  return {};
+}
+
+struct Size {
+  int32_t cols;
+  int32_t rows;
+};
+
+// Sizes around the writers' line breaks (20 and 21 values; netpbm's and ImageMagick's at 70
+// characters) and a bitmap byte's 8 pixels.
+const Size kSizes[] = {{1, 1}, {8, 3}, {21, 4}, {129, 67}};
+
+// A raw greymap with an origin comment; from 21x4 on its values span 0..255.
+std::string source_image(Size size) {
+  std::string bytes =
+      "P5\n#origin 3 5\n" + std::to_string(size.cols) + " " + std::to_string(size.rows) + "\n255\n";
+  for (int32_t r = 0; r < size.rows; ++r) {
+    for (int32_t c = 0; c < size.cols; ++c) {
+      bytes += static_cast<char>((r * 37 + c * 11 + (r * c) % 7 * 29) % 256);
+    }
+  }
+  return bytes;
+}
+
+class InteropTest : public testsupport::TempDirTest {
+ protected:
+  // Reads a file through Input_PBM, quietly; an empty result when it is refused.
+  std::vector<int> read_with_imagelib(const std::string& path, Size* size) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    Image* image = Input_PBM(path.c_str());
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    if (image == nullptr) {
+      return {};
+    }
+    *size = {image->dims->cols, image->dims->rows};
+    std::vector<int> pixels = pixels_of(image);
+    freeimage(image);
+    PBM_SE_ORIGIN_ROW = 0;
+    PBM_SE_ORIGIN_COL = 0;
+    return pixels;
+  }
+};
+
+// Every file funcao_exe writes, read by each tool in turn.
+class WrittenFiles : public InteropTest, public testing::WithParamInterface<Tool> {};
+
+TEST_P(WrittenFiles, AreAcceptedAndReadBackPixelForPixel) {
+  const Tool tool = GetParam();
+  if (!tools().has(tool)) {
+    GTEST_SKIP() << name_of(tool) << " is not installed; install it to run this test";
+  }
+  for (const Size size : kSizes) {
+    for (const char* density : {"0", "40"}) {
+      SCOPED_TRACE(std::to_string(size.cols) + "x" + std::to_string(size.rows) + ", density " +
+                   density);
+      file("in.pgm", source_image(size));
+      const RunResult made = run(kExe, {"in.pgm", "out.pgm", "30", density});
+      ASSERT_EQ(made.status, 0) << made.out;
+      const std::string out = (dir_ / "out.pgm").string();
+      Size read_size{};
+      const std::vector<int> written = read_with_imagelib(out, &read_size);
+      ASSERT_EQ(written.size(), static_cast<size_t>(size.cols) * size.rows);
+
+      const std::string dims = std::to_string(size.cols) + " by " + std::to_string(size.rows);
+      if (tool == Tool::netpbm) {
+        const Shell described = sh("pamfile " + quoted(out));
+        EXPECT_EQ(described.status, 0);
+        EXPECT_NE(described.out.find("PGM plain, " + dims + "  maxval 255"), std::string::npos)
+            << described.out;
+      }
+      if (tool == Tool::imagemagick) {
+        const Shell described = sh(tools().identify + " " + quoted(out));
+        EXPECT_EQ(described.status, 0);
+        EXPECT_NE(described.out.find(" PGM " + std::to_string(size.cols) + "x" +
+                                     std::to_string(size.rows) + " "),
+                  std::string::npos)
+            << described.out;
+      }
+      const Seen seen = seen_by(tool, out, /*bitmap=*/false);
+      ASSERT_TRUE(seen.accepted) << name_of(tool) << " refused " << slurp(out);
+      EXPECT_EQ(seen.cols, size.cols);
+      EXPECT_EQ(seen.rows, size.rows);
+      EXPECT_EQ(seen.pixels, written);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Interop, WrittenFiles,
+                         testing::Values(Tool::netpbm, Tool::imagemagick, Tool::pillow),
+                         [](const testing::TestParamInfo<Tool>& info) {
+                           return std::string(name_of(info.param));
+                         });
+
+// Files the other tools write, read by Input_PBM.
+struct ForeignCase {
+  Tool tool;
+  const char* label;
+  // A shell command with {in} and {out}; {convert} and {python} stand for the tools.
+  const char* command;
+  const char* magic;
+  bool comment;
+};
+
+const ForeignCase kForeign[] = {
+    {Tool::netpbm, "plain_P2", "pamtopnm -plain {in} > {out}", "P2", false},
+    {Tool::netpbm, "raw_P5", "pamtopnm {in} > {out}", "P5", false},
+    {Tool::imagemagick, "plain_P1",
+     "{convert} {in} -threshold 50% +set comment -compress none pbm:{out}", "P1", false},
+    {Tool::imagemagick, "plain_P1_comment",
+     "{convert} {in} -threshold 50% -set comment 'made by ImageMagick' -compress none pbm:{out}",
+     "P1", true},
+    {Tool::imagemagick, "plain_P2", "{convert} {in} -depth 8 +set comment -compress none pgm:{out}",
+     "P2", false},
+    {Tool::imagemagick, "plain_P2_comment",
+     "{convert} {in} -depth 8 -set comment 'made by ImageMagick' -compress none pgm:{out}", "P2",
+     true},
+    {Tool::imagemagick, "raw_P5", "{convert} {in} -depth 8 +set comment pgm:{out}", "P5", false},
+    {Tool::imagemagick, "raw_P5_comment",
+     "{convert} {in} -depth 8 -set comment 'made by ImageMagick' pgm:{out}", "P5", true},
+    {Tool::pillow, "raw_P5",
+     "{python} -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2], "
+     "\"PPM\")' {in} {out}",
+     "P5", false},
+};
+
+void PrintTo(const ForeignCase& writer, std::ostream* out) {
+  *out << name_of(writer.tool) << " " << writer.label;
+}
+
+std::string expand(std::string command, const std::string& in, const std::string& out) {
+  const std::pair<std::string, std::string> fields[] = {{"{in}", quoted(in)},
+                                                        {"{out}", quoted(out)},
+                                                        {"{convert}", tools().convert},
+                                                        {"{python}", tools().python}};
+  for (const auto& [field, value] : fields) {
+    for (size_t at = command.find(field); at != std::string::npos; at = command.find(field)) {
+      command.replace(at, field.size(), value);
+    }
+  }
+  return command;
+}
+
+class ForeignFiles : public InteropTest, public testing::WithParamInterface<ForeignCase> {};
+
+// The tool that wrote the file reports its pixels, and netpbm too when it is installed, as a
+// second opinion.
+TEST_P(ForeignFiles, ReadWithThePixelValuesTheToolsReport) {
+  const ForeignCase& writer = GetParam();
+  if (!tools().has(writer.tool)) {
+    GTEST_SKIP() << name_of(writer.tool) << " is not installed; install it to run this test";
+  }
+  const bool bitmap = std::string(writer.magic) == "P1";
+  for (const Size size : kSizes) {
+    SCOPED_TRACE(std::to_string(size.cols) + "x" + std::to_string(size.rows));
+    const std::string in = file("source.pgm", source_image(size));
+    const std::string out = (dir_ / "foreign.pnm").string();
+    ASSERT_EQ(sh(expand(writer.command, in, out)).status, 0) << writer.command;
+    const std::string bytes = slurp(out);
+    ASSERT_EQ(bytes.substr(0, 2), writer.magic);
+    EXPECT_EQ(bytes.find("\n#") != std::string::npos, writer.comment) << bytes.substr(0, 60);
+
+    Size read_size{};
+    const std::vector<int> read = read_with_imagelib(out, &read_size);
+    EXPECT_EQ(read_size.cols, size.cols);
+    EXPECT_EQ(read_size.rows, size.rows);
+    for (const Tool tool : {writer.tool, Tool::netpbm}) {
+      if (tools().has(tool)) {
+        const Seen seen = seen_by(tool, out, bitmap);
+        ASSERT_TRUE(seen.accepted) << name_of(tool) << " refused the file";
+        EXPECT_EQ(seen.pixels, read) << name_of(tool) << " sees other pixels";
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Interop, ForeignFiles, testing::ValuesIn(kForeign),
+                         [](const testing::TestParamInfo<ForeignCase>& info) {
+                           return std::string(name_of(info.param.tool)) + "_" + info.param.label;
+                         });
+
+// The greymaps kept in the repository, written by other programs, read as every installed tool
+// reads them.
+TEST_F(InteropTest, CommittedGreymapsReadAsTheToolsReadThem) {
+  int asked = 0;
+  for (const char* name : {"hopper_8bit.pgm", "hopper_8bit_plain.pgm"}) {
+    const std::string path = std::string(TEST_DATA_DIR) + "/realfiles/" + name;
+    Size size{};
+    const std::vector<int> read = read_with_imagelib(path, &size);
+    ASSERT_EQ(read.size(), 128u * 128u) << name;
+    for (const Tool tool : {Tool::netpbm, Tool::imagemagick, Tool::pillow}) {
+      if (tools().has(tool)) {
+        EXPECT_EQ(seen_by(tool, path, /*bitmap=*/false).pixels, read)
+            << name_of(tool) << " " << name;
+        ++asked;
+      }
+    }
+  }
+  if (asked == 0) {
+    GTEST_SKIP() << "none of netpbm, ImageMagick and Pillow is installed";
+  }
+}
+
+// Files the reader takes by its own rules, unlike the other tools: a P4 raster is read one byte
+// per pixel, its bits never unpacked, and a plain bitmap whose digits run together (as netpbm
+// writes them) is read as "%d" reads it, one number per run.
+const ForeignCase kDifferences[] = {
+    {Tool::netpbm, "plain_P1_digits_run_together",
+     "pamditherbw -threshold {in} | pamtopnm -plain > {out}", "P1", false},
+    {Tool::netpbm, "raw_P4", "pamditherbw -threshold {in} | pamtopnm > {out}", "P4", false},
+    {Tool::imagemagick, "raw_P4", "{convert} {in} -threshold 50% +set comment pbm:{out}", "P4",
+     false},
+    {Tool::pillow, "raw_P4",
+     "{python} -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).convert(\"1\", "
+     "dither=Image.Dither.NONE).save(sys.argv[2], \"PPM\")' {in} {out}",
+     "P4", false},
+};
+
+// The pixels the reader's documented rules give: raw bytes one per pixel, or plain tokens as
+// "%d" reads them (clamped to 32 bits, low 8 bits kept); a short raster repeats its last value.
+std::vector<int> documented_pixels(const std::string& path, Size size) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  PnmHeader header{};
+  const bool ok = in != nullptr && pbm_read_header(in, &header) == PnmStatus::ok;
+  const long raster_at = ok ? std::ftell(in) : -1;
+  if (in != nullptr) {
+    std::fclose(in);
+  }
+  if (raster_at < 0) {
+    return {};
+  }
+  const std::string raster = slurp(path).substr(static_cast<size_t>(raster_at));
+  std::vector<int> values;
+  if (header.pnm_class == 4) {
+    for (const char byte : raster) {
+      values.push_back(static_cast<unsigned char>(byte));
+    }
+  } else {
+    std::istringstream tokens(raster);
+    for (std::string token; tokens >> token;) {
+      int64_t value = 0;
+      const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
+      if (error == std::errc::result_out_of_range || value > INT32_MAX) {
+        value = INT32_MAX;
+      }
+      values.push_back(static_cast<int>(value & 0xff));
+    }
+  }
+  const size_t count = static_cast<size_t>(size.cols) * size.rows;
+  values.resize(std::min(values.size(), count));
+  while (values.size() < count) {
+    values.push_back(values.empty() ? 0 : values.back());
+  }
+  return values;
+}
+
+class DocumentedDifferences : public InteropTest,
+                              public testing::WithParamInterface<ForeignCase> {};
+
+TEST_P(DocumentedDifferences, FollowTheReadersOwnRules) {
+  const ForeignCase& writer = GetParam();
+  if (!tools().has(writer.tool)) {
+    GTEST_SKIP() << name_of(writer.tool) << " is not installed; install it to run this test";
+  }
+  for (const Size size : {Size{8, 3}, Size{21, 4}, Size{129, 67}}) {
+    SCOPED_TRACE(std::to_string(size.cols) + "x" + std::to_string(size.rows));
+    const std::string in = file("source.pgm", source_image(size));
+    const std::string out = (dir_ / "foreign.pnm").string();
+    ASSERT_EQ(sh(expand(writer.command, in, out)).status, 0) << writer.command;
+    ASSERT_EQ(slurp(out).substr(0, 2), writer.magic);
+    Size read_size{};
+    const std::vector<int> read = read_with_imagelib(out, &read_size);
+    EXPECT_EQ(read_size.cols, size.cols);
+    EXPECT_EQ(read_size.rows, size.rows);
+    EXPECT_EQ(read, documented_pixels(out, size));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Interop, DocumentedDifferences, testing::ValuesIn(kDifferences),
+                         [](const testing::TestParamInfo<ForeignCase>& info) {
+                           return std::string(name_of(info.param.tool)) + "_" + info.param.label;
+                         });
+
+}  // namespace
