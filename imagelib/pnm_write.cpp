@@ -8,8 +8,13 @@
 
 namespace {
 
-// Large enough that writes go straight to the file in few system calls.
+// Large enough that writes go straight to the file in few system calls. Fuzzing builds make it
+// small (above the longest stretch written between checks), so that small images fill it too.
+#ifdef IMAGELIB_SMALL_BUFFERS
+constexpr size_t kBufferSize = 97;
+#else
 constexpr size_t kBufferSize = size_t{1} << 18;
+#endif
 
 // "%d " for every pixel value, built once. Each text is at most 4 bytes and is copied as one
 // 4-byte word; the bytes past its length are overwritten by the next value's text.
