@@ -97,6 +97,7 @@ bool advise_huge_pages(uintptr_t old_top, const unsigned char* row, int32_t rows
   // Only whole 2 MiB stretches the rows fill: a huge page half used would count in full.
   const uintptr_t huge_start = (first + kHugePage - 1) & ~(kHugePage - 1);
   const uintptr_t huge_end = end & ~(kHugePage - 1);
+  // NOLINTBEGIN(performance-no-int-to-ptr): madvise takes page-aligned addresses, computed here.
   if (huge_start < huge_end) {
     madvise(reinterpret_cast<void*>(huge_start), huge_end - huge_start, MADV_HUGEPAGE);
   }
@@ -104,6 +105,7 @@ bool advise_huge_pages(uintptr_t old_top, const unsigned char* row, int32_t rows
   const uintptr_t start = first & ~(kPage - 1);
   madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
 #endif
+  // NOLINTEND(performance-no-int-to-ptr)
   return true;
 }
 #else

@@ -84,8 +84,10 @@ void add_impulses(Image* image, int32_t count, unsigned char value, RandState* s
     rand_fill(state, draws, 2 * n);
     unsigned char** next = targets[current];
     for (int32_t i = 0; i < n; ++i) {
+      // NOLINTBEGIN(bugprone-implicit-widening-of-multiplication-result): i < kBatch, 2 * i < 256.
       unsigned char* target =
           pixels[scaled_index(draws[2 * i], row_scale)] + scaled_index(draws[2 * i + 1], col_scale);
+      // NOLINTEND(bugprone-implicit-widening-of-multiplication-result)
       __builtin_prefetch(target, 1);
       next[i] = target;
     }
