@@ -1,6 +1,6 @@
-# Installation and packaging: the commands, the static library with its header, a CMake package
-# (find_package(imagelib CONFIG) gives imagelib::imagelib), a pkg-config file, the manual pages,
-# and a Debian package through CPack.
+# Installation and packaging: the commands, the static libraries with their headers, a CMake
+# package (find_package(imagelib CONFIG) gives imagelib::imagelib and imagelib::metrics), a
+# pkg-config file, the manual pages, and a Debian package through CPack.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -10,11 +10,13 @@ install(TARGETS funcao_exe pnm_compare RUNTIME DESTINATION ${CMAKE_INSTALL_BINDI
 install(FILES ${PROJECT_SOURCE_DIR}/man/funcao_exe.1 ${PROJECT_SOURCE_DIR}/man/pnm_compare.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-install(TARGETS imagelib EXPORT imagelibTargets
+install(TARGETS imagelib imagelib_metrics EXPORT imagelibTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/imagelib/lib.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/imagelib)
+install(FILES ${PROJECT_SOURCE_DIR}/noise/metrics.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/noise)
 install(EXPORT imagelibTargets NAMESPACE imagelib:: DESTINATION ${imagelib_cmake_dir})
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/imagelibConfig.cmake.in

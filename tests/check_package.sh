@@ -24,7 +24,7 @@ for field in Package Version Maintainer Description; do
 done
 contents=$(dpkg-deb --contents "$deb" | awk '{print $NF}')
 for file in usr/bin/funcao_exe usr/bin/pnm_compare "usr/$libdir/libimagelib.a" \
-  usr/include/imagelib/lib.h "usr/$libdir/pkgconfig/imagelib.pc" \
+  "usr/$libdir/libimagelib_metrics.a" usr/include/imagelib/lib.h usr/include/noise/metrics.h "usr/$libdir/pkgconfig/imagelib.pc" \
   "usr/$libdir/cmake/imagelib/imagelibConfig.cmake" usr/share/man/man1/funcao_exe.1 \
   usr/share/man/man1/pnm_compare.1; do
   grep -qx "\./$file" <<<"$contents" || { echo "not in the package: $file"; exit 1; }

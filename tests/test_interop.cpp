@@ -2,12 +2,10 @@
 // Pillow, run as installed on this machine. Each test skips, saying so, when its tool is absent.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -411,85 +409,5 @@ TEST_F(InteropTest, CommittedGreymapsReadAsTheToolsReadThem) {
     GTEST_SKIP() << "none of netpbm, ImageMagick and Pillow is installed";
   }
 }
-
-// Files the reader takes by its own rules, unlike the other tools: a P4 raster is read one byte
-// per pixel, its bits never unpacked, and a plain bitmap whose digits run together (as netpbm
-// writes them) is read as "%d" reads it, one number per run.
-const ForeignCase kDifferences[] = {
-    {Tool::netpbm, "plain_P1_digits_run_together",
-     "pamditherbw -threshold {in} | pamtopnm -plain > {out}", "P1", false},
-    {Tool::netpbm, "raw_P4", "pamditherbw -threshold {in} | pamtopnm > {out}", "P4", false},
-    {Tool::imagemagick, "raw_P4", "{convert} {in} -threshold 50% +set comment pbm:{out}", "P4",
-     false},
-    {Tool::pillow, "raw_P4",
-     "{python} -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).convert(\"1\", "
-     "dither=Image.Dither.NONE).save(sys.argv[2], \"PPM\")' {in} {out}",
-     "P4", false},
-};
-
-// The pixels the reader's documented rules give: raw bytes one per pixel, or plain tokens as
-// "%d" reads them (clamped to 32 bits, low 8 bits kept); a short raster repeats its last value.
-std::vector<int> documented_pixels(const std::string& path, Size size) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
-  PnmHeader header{};
-  const bool ok = in != nullptr && pbm_read_header(in, &header) == PnmStatus::ok;
-  const long raster_at = ok ? std::ftell(in) : -1;
-  if (in != nullptr) {
-    std::fclose(in);
-  }
-  if (raster_at < 0) {
-    return {};
-  }
-  const std::string raster = slurp(path).substr(static_cast<size_t>(raster_at));
-  std::vector<int> values;
-  if (header.pnm_class == 4) {
-    for (const char byte : raster) {
-      values.push_back(static_cast<unsigned char>(byte));
-    }
-  } else {
-    std::istringstream tokens(raster);
-    for (std::string token; tokens >> token;) {
-      int64_t value = 0;
-      const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
-      if (error == std::errc::result_out_of_range || value > INT32_MAX) {
-        value = INT32_MAX;
-      }
-      values.push_back(static_cast<int>(value & 0xff));
-    }
-  }
-  const size_t count = static_cast<size_t>(size.cols) * size.rows;
-  values.resize(std::min(values.size(), count));
-  while (values.size() < count) {
-    values.push_back(values.empty() ? 0 : values.back());
-  }
-  return values;
-}
-
-class DocumentedDifferences : public InteropTest,
-                              public testing::WithParamInterface<ForeignCase> {};
-
-TEST_P(DocumentedDifferences, FollowTheReadersOwnRules) {
-  const ForeignCase& writer = GetParam();
-  if (!tools().has(writer.tool)) {
-    GTEST_SKIP() << name_of(writer.tool) << " is not installed; install it to run this test";
-  }
-  for (const Size size : {Size{8, 3}, Size{21, 4}, Size{129, 67}}) {
-    SCOPED_TRACE(std::to_string(size.cols) + "x" + std::to_string(size.rows));
-    const std::string in = file("source.pgm", source_image(size));
-    const std::string out = (dir_ / "foreign.pnm").string();
-    ASSERT_EQ(sh(expand(writer.command, in, out)).status, 0) << writer.command;
-    ASSERT_EQ(slurp(out).substr(0, 2), writer.magic);
-    Size read_size{};
-    const std::vector<int> read = read_with_imagelib(out, &read_size);
-    EXPECT_EQ(read_size.cols, size.cols);
-    EXPECT_EQ(read_size.rows, size.rows);
-    EXPECT_EQ(read, documented_pixels(out, size));
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Interop, DocumentedDifferences, testing::ValuesIn(kDifferences),
-                         [](const testing::TestParamInfo<ForeignCase>& info) {
-                           return std::string(name_of(info.param.tool)) + "_" + info.param.label;
-                         });
 
 }  // namespace
