@@ -166,10 +166,9 @@ std::vector<int> as_file_values(const std::string& grey, bool bitmap) {
   return values;
 }
 
-Seen seen_by_imagemagick(const std::string& path, bool bitmap) {
+// A report of "<cols> <rows>\n" followed by one grey byte per pixel.
+Seen from_grey_report(const Shell& grey, bool bitmap) {
   Seen seen;
-  const Shell grey = sh(tools().convert + " " + quoted(path) +
-                        " -format '%w %h\\n' -write info:- -depth 8 gray:-");
   const size_t newline = grey.out.find('\n');
   if (grey.status != 0 || newline == std::string::npos ||
       std::sscanf(grey.out.c_str(), "%d %d", &seen.cols, &seen.rows) != 2) {
@@ -180,21 +179,19 @@ Seen seen_by_imagemagick(const std::string& path, bool bitmap) {
   return seen;
 }
 
+Seen seen_by_imagemagick(const std::string& path, bool bitmap) {
+  return from_grey_report(sh(tools().convert + " " + quoted(path) +
+                             " -format '%w %h\\n' -write info:- -depth 8 gray:-"),
+                          bitmap);
+}
+
 Seen seen_by_pillow(const std::string& path, bool bitmap) {
-  Seen seen;
   const Shell grey = sh(tools().python +
                         " -c 'import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
                         "im.load(); print(im.width, im.height, flush=True); "
                         "sys.stdout.buffer.write(im.convert(\"L\").tobytes())' " +
                         quoted(path));
-  const size_t newline = grey.out.find('\n');
-  if (grey.status != 0 || newline == std::string::npos ||
-      std::sscanf(grey.out.c_str(), "%d %d", &seen.cols, &seen.rows) != 2) {
-    return seen;
-  }
-  seen.pixels = as_file_values(grey.out.substr(newline + 1), bitmap);
-  seen.accepted = true;
-  return seen;
+  return from_grey_report(grey, bitmap);
 }
 
 Seen seen_by(Tool tool, const std::string& path, bool bitmap) {
