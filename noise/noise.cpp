@@ -2,11 +2,28 @@
 
 #include <cstdio>
 
-int32_t draw_index(int32_t draw, int32_t size) {
+namespace {
+
+// float(size), worked out once per pass rather than once per draw.
+struct IndexScale {
+  uint64_t scale;
+  int32_t size;
+};
+
+IndexScale index_scale(int32_t size) {
+  return {static_cast<uint64_t>(static_cast<float>(size)), size};
+}
+
+int32_t scaled_index(int32_t draw, IndexScale s) {
   // float(size) is an integer below 2^31 + 1 and draw is below 2^31: the product fits 64 bits.
-  const auto scale = static_cast<uint64_t>(static_cast<float>(size));
-  const auto index = static_cast<int64_t>((static_cast<uint64_t>(draw) * scale) >> 31);
-  return index < size ? static_cast<int32_t>(index) : size - 1;
+  const auto index = static_cast<int64_t>((static_cast<uint64_t>(draw) * s.scale) >> 31);
+  return index < s.size ? static_cast<int32_t>(index) : s.size - 1;
+}
+
+}  // namespace
+
+int32_t draw_index(int32_t draw, int32_t size) {
+  return scaled_index(draw, index_scale(size));
 }
 
 float parse_percentage(const char* text) {
@@ -41,25 +58,6 @@ NoiseCounts noise_counts(float white, float density, int32_t rows, int32_t cols)
   counts.black = to_count(static_cast<double>(black_fraction) * static_cast<double>(counts.points));
   return counts;
 }
-
-namespace {
-
-// draw_index with float(size) worked out once per pass.
-struct IndexScale {
-  uint64_t scale;
-  int32_t size;
-};
-
-IndexScale index_scale(int32_t size) {
-  return {static_cast<uint64_t>(static_cast<float>(size)), size};
-}
-
-int32_t scaled_index(int32_t draw, IndexScale s) {
-  const auto index = static_cast<int64_t>((static_cast<uint64_t>(draw) * s.scale) >> 31);
-  return index < s.size ? static_cast<int32_t>(index) : s.size - 1;
-}
-
-}  // namespace
 
 void add_impulses(Image* image, int32_t count, unsigned char value, RandState* state) {
   const int32_t rows = image->dims->rows;
