@@ -35,8 +35,13 @@ uint64_t physical_memory() {
 // Room is asked for the image and one copy of it: copying is what callers do with an image read
 // (funcao_exe always does), and a size that fits once but not twice would be read in full only
 // for the copy to fail or be killed. rows and cols are below 2^31, so the sums stay below 2^64.
+// Bytes the rows of a rows x cols image take from the allocator.
+uint64_t rows_span(int32_t rows, int32_t cols) {
+  return static_cast<uint64_t>(rows) * (static_cast<uint64_t>(cols) + kRowOverhead);
+}
+
 bool fits_in_memory(int32_t rows, int32_t cols) {
-  const uint64_t need = static_cast<uint64_t>(rows) * (static_cast<uint64_t>(cols) + kRowOverhead);
+  const uint64_t need = rows_span(rows, cols);
   return 2 * need <= physical_memory() && need <= SIZE_MAX;
 }
 
@@ -58,10 +63,6 @@ constexpr int kDefaultTopPad = 128 * 1024;  // glibc's default
 // Rows from this size on are mapped one by one by malloc and gain nothing here.
 constexpr int32_t kMappedRow = 64 * 1024;
 
-uint64_t rows_span(int32_t rows, int32_t cols) {
-  return static_cast<uint64_t>(rows) * (static_cast<uint64_t>(cols) + kRowOverhead);
-}
-
 bool wants_huge_pages(int32_t rows, int32_t cols) {
   const uint64_t need = rows_span(rows, cols);
   return need >= kLargeImage && need < uint64_t{INT32_MAX} / 2 && cols < kMappedRow;
@@ -74,20 +75,21 @@ uintptr_t grow_heap_for(int32_t rows, int32_t cols) {
   return reinterpret_cast<uintptr_t>(sbrk(0));
 }
 
-// Called after each row until the heap has grown past old_top, before malloc touches the new
-// stretch beyond the row that made it grow (row, with rows_left rows from it on). True once done.
-// When the rows all found room without the heap growing (in memory an earlier image released).
-void no_heap_growth() {
+// Back to glibc's default once the heap has grown for the rows, or once they all found room
+// without it growing (in memory an earlier image released).
+void restore_top_pad() {
   mallopt(M_TOP_PAD, kDefaultTopPad);
 }
 
+// Called after each row until the heap has grown past old_top, before malloc touches the new
+// stretch beyond the row that made it grow (row, with rows_left rows from it on). True once done.
 bool advise_huge_pages(uintptr_t old_top, const unsigned char* row, int32_t rows_left,
                        int32_t cols) {
   const auto top = reinterpret_cast<uintptr_t>(sbrk(0));
   if (top == old_top) {
     return false;
   }
-  mallopt(M_TOP_PAD, kDefaultTopPad);
+  restore_top_pad();
   const auto first = reinterpret_cast<uintptr_t>(row);
   // The heap may have moved elsewhere (malloc fell back to mapping memory): then leave it be.
   if (top < old_top || first < old_top - kPage || first >= top) {
@@ -118,7 +120,7 @@ uintptr_t grow_heap_for(int32_t, int32_t) {
 bool advise_huge_pages(uintptr_t, const unsigned char*, int32_t, int32_t) {
   return true;
 }
-void no_heap_growth() {}
+void restore_top_pad() {}
 #endif
 
 }  // namespace
@@ -157,7 +159,7 @@ Image* newimage(int32_t rows, int32_t cols) {
     }
   }
   if (heap_pending) {
-    no_heap_growth();
+    restore_top_pad();
   }
   image->dims = dims;
   image->pixels = pixels;
