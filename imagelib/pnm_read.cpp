@@ -358,6 +358,16 @@ bool read_binary_direct(std::FILE*, Image*, uint64_t*, bool*) {
 #endif
 
 // Classes 4 and 5 (and the colour classes' layout): one byte per pixel.
+// A row that got fewer bytes than it holds repeats the last byte read (0 before any).
+void finish_row(unsigned char* pixels, size_t got, size_t cols, unsigned char* last) {
+  if (got > 0) {
+    *last = pixels[got - 1];
+  }
+  if (got < cols) {
+    std::memset(pixels + got, *last, cols - got);
+  }
+}
+
 PnmStatus read_binary_raster(std::FILE* in, Image* image) {
   unsigned char last = 0;
   const auto cols = static_cast<size_t>(image->dims->cols);
@@ -374,12 +384,7 @@ PnmStatus read_binary_raster(std::FILE* in, Image* image) {
           direct_bytes <= row_start
               ? 0
               : static_cast<size_t>(std::min<uint64_t>(cols, direct_bytes - row_start));
-      if (have > 0) {
-        last = image->pixels[row][have - 1];
-      }
-      if (have < cols) {
-        std::memset(image->pixels[row] + have, last, cols - have);
-      }
+      finish_row(image->pixels[row], have, cols, &last);
     }
     return PnmStatus::ok;
   }
@@ -387,13 +392,8 @@ PnmStatus read_binary_raster(std::FILE* in, Image* image) {
   for (int32_t row = 0; row < image->dims->rows; ++row) {
     unsigned char* pixels = image->pixels[row];
     const size_t got = stopped ? 0 : std::fread(pixels, 1, cols, in);
-    if (got > 0) {
-      last = pixels[got - 1];
-    }
-    if (got < cols) {
-      stopped = true;
-      std::memset(pixels + got, last, cols - got);
-    }
+    stopped = got < cols;
+    finish_row(pixels, got, cols, &last);
   }
   return std::ferror(in) != 0 ? PnmStatus::read_error : PnmStatus::ok;
 }
