@@ -30,16 +30,17 @@ uint64_t physical_memory() {
 #endif
 }
 
-// A size the machine could never hold is refused up front, so a tiny file claiming billions of
-// rows fails at once instead of driving the process into the kernel's out-of-memory killer.
-// Room is asked for the image and one copy of it: copying is what callers do with an image read
-// (funcao_exe always does), and a size that fits once but not twice would be read in full only
-// for the copy to fail or be killed. rows and cols are below 2^31, so the sums stay below 2^64.
-// Bytes the rows of a rows x cols image take from the allocator.
+// Bytes the rows of a rows x cols image take from the allocator, at most. rows and cols are below
+// 2^31, so the sums stay below 2^64.
 uint64_t rows_span(int32_t rows, int32_t cols) {
   return static_cast<uint64_t>(rows) * (static_cast<uint64_t>(cols) + kRowOverhead);
 }
 
+// A size the machine could never hold is refused up front, so a tiny file claiming billions of
+// rows fails at once instead of driving the process into the kernel's out-of-memory killer.
+// Room is asked for the image and one copy of it: copying is what callers do with an image read
+// (funcao_exe always does), and a size that fits once but not twice would be read in full only
+// for the copy to fail or be killed.
 bool fits_in_memory(int32_t rows, int32_t cols) {
   const uint64_t need = rows_span(rows, cols);
   return 2 * need <= physical_memory() && need <= SIZE_MAX;
@@ -50,77 +51,93 @@ T* allocate(size_t count) {
   return static_cast<T*>(std::malloc(count == 0 ? 1 : count * sizeof(T)));
 }
 
-#if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
-// Each row is its own allocation, and malloc lays the rows of a large image one after another at
-// the top of its heap, touching every 4 KiB page as it writes its chunk headers. On a virtual
-// machine those page faults cost more than reading, noising and writing the image together. So
-// the heap is grown once for all the rows, the stretch is offered to the kernel for huge pages
-// and its pages are brought in with one call: a few dozen faults instead of one per 4 KiB.
+#if defined(__GLIBC__) && defined(MADV_HUGEPAGE) && __GLIBC_PREREQ(2, 33)
+// Each row is its own allocation, laid by malloc one after another at the top of its heap. On a
+// virtual machine the first touch of each 4 KiB page can cost more than reading, noising and
+// writing its pixels, so the rows of a large image go to memory nothing has touched yet, from a
+// 2 MiB boundary on, brought in as huge pages before malloc writes a header there. The table of
+// row pointers is allocated first and large enough to end at that boundary: it makes the heap grow
+// at once, and as it lives as long as the image, no later row can land in the room it spans.
+// Beyond the pointers themselves that room is never touched, so it takes address space only.
 constexpr uint64_t kLargeImage = uint64_t{8} << 20;
 constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-constexpr uintptr_t kPage = 4096;
-constexpr int kDefaultTopPad = 128 * 1024;  // glibc's default
+// glibc's defaults, restored once the table is placed.
+constexpr int kDefaultTopPad = 128 * 1024;
+constexpr int kDefaultMmapThreshold = 128 * 1024;
+// The largest mmap threshold glibc accepts on 64-bit hosts.
+constexpr uintptr_t kMaxMmapThreshold = uintptr_t{32} << 20;
 // Rows from this size on are mapped one by one by malloc and gain nothing here.
 constexpr int32_t kMappedRow = 64 * 1024;
+// A chunk's header and the smallest chunk, in glibc's terms.
+constexpr uintptr_t kChunkHeader = 2 * sizeof(size_t);
+constexpr uintptr_t kMinChunk = 4 * sizeof(size_t);
 
-bool wants_huge_pages(int32_t rows, int32_t cols) {
-  const uint64_t need = rows_span(rows, cols);
-  return need >= kLargeImage && need < uint64_t{INT32_MAX} / 2 && cols < kMappedRow;
+uintptr_t huge_floor(uintptr_t address) {
+  return address & ~(kHugePage - 1);
 }
 
-// The heap then grows by what all the rows need when it next has to grow, and not much more:
-// what is left over holds the first rows of the next image.
-uintptr_t grow_heap_for(int32_t rows, int32_t cols) {
-  mallopt(M_TOP_PAD, static_cast<int>(rows_span(rows, cols)));
-  return reinterpret_cast<uintptr_t>(sbrk(0));
+uintptr_t huge_ceil(uintptr_t address) {
+  return huge_floor(address + kHugePage - 1);
 }
 
-// Back to glibc's default once the heap has grown for the rows, or once they all found room
-// without it growing (in memory an earlier image released).
-void restore_top_pad() {
+// The row table of a large image, placed as above; nullptr when the image is small or the heap
+// is not laid out as expected (another arena, memory from elsewhere): the caller then allocates
+// the table and the rows as they come.
+unsigned char** place_row_table(int32_t rows, int32_t cols) {
+  const uint64_t span = rows_span(rows, cols);
+  if (span < kLargeImage || span >= uint64_t{INT32_MAX} / 2 || cols >= kMappedRow) {
+    return nullptr;
+  }
+  const struct mallinfo2 info = mallinfo2();
+  const auto heap_end = reinterpret_cast<uintptr_t>(sbrk(0));
+  const uintptr_t top = heap_end - info.keepcost;  // the top chunk, which ends the heap
+  // malloc serves rows from freed memory before the top chunk. Much of it means an image released
+  // earlier, already brought in: the rows then go there, as they come.
+  if (info.fordblks - info.keepcost > span / 8) {
+    return nullptr;
+  }
+  // Larger than all free memory, the top chunk included, so that no free chunk can hold the table:
+  // malloc grows the heap and carves it from the top.
+  const uintptr_t table_bytes = static_cast<uintptr_t>(rows) * sizeof(unsigned char*);
+  const uintptr_t first =
+      huge_ceil(top + std::max<uintptr_t>(info.fordblks + kMinChunk, table_bytes) + kChunkHeader);
+  const uintptr_t table_chunk = first - kChunkHeader - top;
+  if (table_chunk >= kMaxMmapThreshold) {
+    return nullptr;
+  }
+  mallopt(M_TOP_PAD, static_cast<int>(span + kHugePage));
+  mallopt(M_MMAP_THRESHOLD, static_cast<int>(kMaxMmapThreshold));
+  void* table = std::malloc(table_chunk - sizeof(size_t));
+  mallopt(M_MMAP_THRESHOLD, kDefaultMmapThreshold);
   mallopt(M_TOP_PAD, kDefaultTopPad);
-}
-
-// Called after each row until the heap has grown past old_top, before malloc touches the new
-// stretch beyond the row that made it grow (row, with rows_left rows from it on). True once done.
-bool advise_huge_pages(uintptr_t old_top, const unsigned char* row, int32_t rows_left,
-                       int32_t cols) {
-  const auto top = reinterpret_cast<uintptr_t>(sbrk(0));
-  if (top == old_top) {
-    return false;
+  if (table == nullptr || reinterpret_cast<uintptr_t>(table) != top + kChunkHeader ||
+      reinterpret_cast<uintptr_t>(sbrk(0)) < first + span + kHugePage - kChunkHeader) {
+    std::free(table);
+    return nullptr;
   }
-  restore_top_pad();
-  const auto first = reinterpret_cast<uintptr_t>(row);
-  // The heap may have moved elsewhere (malloc fell back to mapping memory): then leave it be.
-  if (top < old_top || first < old_top - kPage || first >= top) {
-    return true;
-  }
-  const uintptr_t end = std::min<uintptr_t>(top, first + rows_span(rows_left, cols));
-  // Only whole 2 MiB stretches the rows fill: a huge page half used would count in full.
-  const uintptr_t huge_start = (first + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t huge_end = end & ~(kHugePage - 1);
+  // Whole 2 MiB stretches, and the last one too when the rows fill more than half of it; a
+  // smaller remainder stays in 4 KiB pages rather than count 2 MiB. malloc gives each row a chunk
+  // of its bytes and a size word, in 16-byte steps; the first row's chunk starts at the table's
+  // end.
+  const uintptr_t row_chunk = std::max<uintptr_t>(
+      kMinChunk, (static_cast<uintptr_t>(cols) + sizeof(size_t) + 15) & ~uintptr_t{15});
+  const uintptr_t end = first - kChunkHeader + static_cast<uintptr_t>(rows) * row_chunk;
+  const uintptr_t huge_end =
+      end - huge_floor(end) > kHugePage / 2 ? huge_ceil(end) : huge_floor(end);
   // NOLINTBEGIN(performance-no-int-to-ptr): madvise takes page-aligned addresses, computed here.
-  if (huge_start < huge_end) {
-    madvise(reinterpret_cast<void*>(huge_start), huge_end - huge_start, MADV_HUGEPAGE);
-  }
+  if (first < huge_end) {
+    madvise(reinterpret_cast<void*>(first), huge_end - first, MADV_HUGEPAGE);
 #ifdef MADV_POPULATE_WRITE
-  const uintptr_t start = first & ~(kPage - 1);
-  madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+    madvise(reinterpret_cast<void*>(first), huge_end - first, MADV_POPULATE_WRITE);
 #endif
+  }
   // NOLINTEND(performance-no-int-to-ptr)
-  return true;
+  return static_cast<unsigned char**>(table);
 }
 #else
-bool wants_huge_pages(int32_t, int32_t) {
-  return false;
+unsigned char** place_row_table(int32_t, int32_t) {
+  return nullptr;
 }
-uintptr_t grow_heap_for(int32_t, int32_t) {
-  return 0;
-}
-bool advise_huge_pages(uintptr_t, const unsigned char*, int32_t, int32_t) {
-  return true;
-}
-void restore_top_pad() {}
 #endif
 
 }  // namespace
@@ -136,7 +153,10 @@ Image* newimage(int32_t rows, int32_t cols) {
   if (fits_in_memory(rows, cols)) {
     image = allocate<Image>(1);
     dims = allocate<ImageDims>(1);
-    pixels = allocate<unsigned char*>(static_cast<size_t>(rows));
+    pixels = place_row_table(rows, cols);
+    if (pixels == nullptr) {
+      pixels = allocate<unsigned char*>(static_cast<size_t>(rows));
+    }
   }
   if (image == nullptr || dims == nullptr || pixels == nullptr) {
     std::free(pixels);
@@ -146,20 +166,12 @@ Image* newimage(int32_t rows, int32_t cols) {
     return nullptr;
   }
   *dims = ImageDims{rows, cols, 0, 0};
-  bool heap_pending = wants_huge_pages(rows, cols);
-  const uintptr_t old_top = heap_pending ? grow_heap_for(rows, cols) : 0;
   for (int32_t i = 0; i < rows; ++i) {
     pixels[i] = allocate<unsigned char>(static_cast<size_t>(cols));
-    if (heap_pending) {
-      heap_pending = !advise_huge_pages(old_top, pixels[i], rows - i, cols);
-    }
     if (pixels[i] == nullptr) {
       std::printf("Out of storage. Newimage - row %d\n", i);
       std::exit(1);
     }
-  }
-  if (heap_pending) {
-    restore_top_pad();
   }
   image->dims = dims;
   image->pixels = pixels;

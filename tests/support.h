@@ -18,6 +18,15 @@
 
 #include "imagelib/lib.h"
 
+// Builds with AddressSanitizer, whose allocator replaces the C library's.
+#if defined(__SANITIZE_ADDRESS__)
+#define IMAGENOISE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define IMAGENOISE_SANITIZED 1
+#endif
+#endif
+
 namespace testsupport {
 
 namespace fs = std::filesystem;

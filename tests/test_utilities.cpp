@@ -68,14 +68,6 @@ TEST(F2d, NegativeSizeEndsAsOutOfStorage) {
   EXPECT_EXIT(f2d(4, -1), testing::ExitedWithCode(1), "^Out of storage: F2D\\.\n$");
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define IMAGENOISE_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define IMAGENOISE_SANITIZED 1
-#endif
-#endif
-
 TEST(F2d, RowThatCannotBeAllocatedIsNamed) {
 #ifndef IMAGENOISE_SANITIZED
   const auto starved = [] {
