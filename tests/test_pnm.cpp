@@ -232,6 +232,49 @@ TEST_F(PnmTest, WriterBreaksLinesAfterEveryTwentyFirstValueAcrossRows) {
   }
 }
 
+// The text of every value and line break, made the plain way.
+std::string reference_text(const Image* image) {
+  const ImageDims& dims = *image->dims;
+  std::string text = "P2\n#origin " + std::to_string(dims.origin_col) + " " +
+                     std::to_string(dims.origin_row) + "\n" + std::to_string(dims.cols) + " " +
+                     std::to_string(dims.rows) + " 255\n";
+  const int32_t per_line = dims.cols > 20 ? 21 : dims.cols;
+  int64_t count = 0;
+  for (int32_t r = 0; r < dims.rows; ++r) {
+    for (int32_t c = 0; c < dims.cols; ++c) {
+      text += std::to_string(image->pixels[r][c]) + " ";
+      if (++count % per_line == 0) {
+        text += "\n";
+      }
+    }
+  }
+  return text + "\n";
+}
+
+// Several megabytes of text, more than the writer holds at once, written through Output_PBM's
+// own stream and through a caller's buffered one.
+TEST_F(PnmTest, TextLargerThanTheWriterBufferIsWrittenWhole) {
+  image_ = newimage(1100, 1003);
+  for (int32_t r = 0; r < 1100; ++r) {
+    for (int32_t c = 0; c < 1003; ++c) {
+      image_->pixels[r][c] = static_cast<unsigned char>(r * 7 + c * 13);
+    }
+  }
+  image_->dims->origin_row = 5;
+  image_->dims->origin_col = 3;
+  const std::string expected = reference_text(image_);
+  ASSERT_GT(expected.size(), size_t{3} << 20);
+  EXPECT_EQ(written(image_), expected);
+  std::FILE* stream = std::tmpfile();
+  ASSERT_NE(stream, nullptr);
+  ASSERT_TRUE(pbm_write(stream, image_));
+  std::rewind(stream);
+  std::string through_stream(expected.size() + 1, '\0');
+  through_stream.resize(std::fread(through_stream.data(), 1, through_stream.size(), stream));
+  std::fclose(stream);
+  EXPECT_EQ(through_stream, expected);
+}
+
 TEST_F(PnmTest, WrittenFileReadsBackWithSizePixelsAndOrigin) {
   ASSERT_NE(read("#origin 3 5\nP2 4 2 255\n0 255 7 128 300 9 10 11\n"), nullptr);
   const std::string bytes = written(image_);
