@@ -1,7 +1,7 @@
 #include <sys/mman.h>
+#include <sys/types.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,33 +9,39 @@
 #include <memory>
 
 #include "imagelib/lib.h"
+#include "imagelib/value_text.h"
 
 namespace {
 
-// The text is written in pieces of up to this size. On a virtual machine each system call and
-// each first touch of a 4 KiB page cost many microseconds, so a large output goes out through one
-// 2 MiB huge page, a few dozen writes for a 4096 x 4096 image. Fuzzing builds make it small (above
-// the longest stretch written between checks), so that small images fill it too.
+// The text is written in pieces of this size, each ending where the file reaches a multiple of
+// it. On a virtual machine each system call and each first touch of a 4 KiB page cost many
+// microseconds, so a large output goes out from one 2 MiB huge page, a few dozen writes for a
+// 4096 x 4096 image; pieces on 2 MiB boundaries of the file also save the page cache work. Fuzzing
+// builds make pieces small, so that small images fill several.
 #ifdef IMAGELIB_SMALL_BUFFERS
-constexpr size_t kBufferSize = 97;
+constexpr size_t kPiece = 61;
 #else
-constexpr size_t kBufferSize = size_t{2} << 20;
+constexpr size_t kPiece = size_t{2} << 20;
 #endif
+
+// Room kept past the end of a piece for one call of the value writers.
+constexpr size_t kWriterRoom = imagelib_detail::kMaxLineText + imagelib_detail::kMaxOvershoot;
 
 struct FreeDeleter {
   void operator()(char* memory) const { std::free(memory); }
 };
 using TextBuffer = std::unique_ptr<char, FreeDeleter>;
 
-// A buffer of `size` bytes, on its own huge page when it fills one.
+// A buffer of `size` bytes; a piece and its room begin on their own huge page, and only the few
+// bytes of room past it come from a second, which stays mostly untouched.
 TextBuffer text_buffer(size_t size) {
 #if defined(MADV_HUGEPAGE) && !defined(IMAGELIB_SMALL_BUFFERS)
-  if (size == kBufferSize) {
-    TextBuffer buffer(static_cast<char*>(std::aligned_alloc(kBufferSize, kBufferSize)));
+  if (size == kPiece + kWriterRoom) {
+    TextBuffer buffer(static_cast<char*>(std::aligned_alloc(kPiece, 2 * kPiece)));
     if (buffer != nullptr) {
-      madvise(buffer.get(), kBufferSize, MADV_HUGEPAGE);
+      madvise(buffer.get(), kPiece, MADV_HUGEPAGE);
 #ifdef MADV_POPULATE_WRITE
-      madvise(buffer.get(), kBufferSize, MADV_POPULATE_WRITE);
+      madvise(buffer.get(), kPiece, MADV_POPULATE_WRITE);
 #endif
     }
     return buffer;
@@ -44,32 +50,9 @@ TextBuffer text_buffer(size_t size) {
   return TextBuffer(static_cast<char*>(std::malloc(size)));
 }
 
-// "%d " for every pixel value, built once. Each text is at most 4 bytes and is copied as one
-// 4-byte word; the bytes past its length are overwritten by the next value's text.
-struct ValueText {
-  std::array<uint32_t, 256> text{};
-  std::array<unsigned char, 256> length{};
-};
-
-ValueText make_value_text() {
-  ValueText table;
-  for (int v = 0; v < 256; ++v) {
-    char scratch[8] = {};
-    const int n = std::snprintf(scratch, sizeof scratch, "%d ", v);
-    std::memcpy(&table.text[v], scratch, sizeof(uint32_t));
-    table.length[v] = static_cast<unsigned char>(n);
-  }
-  return table;
-}
-
-// Longest stretch written between two checks for room: a text line of 21 values and its break,
-// with the 4-byte copy's overshoot.
-constexpr size_t kMaxStretch = 21 * 4 + 1 + 4;
-
 }  // namespace
 
 bool pbm_write(std::FILE* out, const Image* image) {
-  static const ValueText table = make_value_text();
   const ImageDims& dims = *image->dims;
   // A line break follows every (limit + 1)-th value; the count runs on across image rows.
   const int32_t per_line = dims.cols > 20 ? 21 : dims.cols;
@@ -77,51 +60,46 @@ bool pbm_write(std::FILE* out, const Image* image) {
                    dims.cols, dims.rows, 255) < 0) {
     return false;
   }
-  // A shorter text gets a buffer that just holds it: a value takes at most 4 bytes and a line
+  // A shorter text gets a buffer that holds it whole: a value takes at most 4 bytes and a line
   // break 1, once per value at most.
   const uint64_t pixels = static_cast<uint64_t>(dims.rows) * static_cast<uint64_t>(dims.cols);
-  const size_t size =
-      pixels >= kBufferSize
-          ? kBufferSize
-          : static_cast<size_t>(std::min<uint64_t>(5 * pixels + 2 * kMaxStretch, kBufferSize));
+  const size_t size = pixels >= kPiece ? kPiece + kWriterRoom
+                                       : static_cast<size_t>(std::min<uint64_t>(
+                                             5 * pixels + 2 * kWriterRoom, kPiece + kWriterRoom));
   const TextBuffer buffer = text_buffer(size);
   if (buffer == nullptr) {
     return false;
   }
   char* const start = buffer.get();
-  char* const flush_at = start + size - kMaxStretch;
-  char* text = start;
-  int32_t to_break = per_line;  // values still to go on the current text line
+  // The first piece ends where the file reaches a multiple of kPiece (a stream that cannot tell its
+  // position counts from zero).
+  const off_t position = ftello(out);
+  size_t piece = std::min(kPiece - static_cast<size_t>(position < 0 ? 0 : position % kPiece),
+                          size - kWriterRoom);
+  const bool wide = imagelib_detail::wide_values_available();
+  imagelib_detail::TextCursor cursor{nullptr, per_line, start};
   for (int32_t row = 0; row < dims.rows; ++row) {
-    const unsigned char* pixels = image->pixels[row];
-    const unsigned char* const row_end = pixels + dims.cols;
-    // Stretches end at a line break or at the row's end, whichever comes first.
-    while (pixels < row_end) {
-      const int32_t n =
-          row_end - pixels < to_break ? static_cast<int32_t>(row_end - pixels) : to_break;
-      // Unrolled by 7, a third of a full text line: the loop's own count and branch were a good
-      // part of the work per value.
-#pragma GCC unroll 7
-      for (int32_t i = 0; i < n; ++i) {
-        const unsigned char v = pixels[i];
-        std::memcpy(text, &table.text[v], sizeof(uint32_t));
-        text += table.length[v];
+    cursor.pixels = image->pixels[row];
+    const unsigned char* const row_end = cursor.pixels + dims.cols;
+    while (cursor.pixels < row_end) {
+      if (wide) {
+        imagelib_detail::write_values_wide(&cursor, row_end, per_line, start + piece);
+      } else {
+        imagelib_detail::write_values_plain(&cursor, row_end, per_line, start + piece);
       }
-      pixels += n;
-      to_break -= n;
-      if (to_break == 0) {
-        *text++ = '\n';
-        to_break = per_line;
-      }
-      if (text >= flush_at) {
-        const auto used = static_cast<size_t>(text - start);
-        if (std::fwrite(start, 1, used, out) != used) {
+      if (cursor.text >= start + piece) {
+        if (std::fwrite(start, 1, piece, out) != piece) {
           return false;
         }
-        text = start;
+        // What the last stretch wrote past the piece begins the next one.
+        const auto rest = static_cast<size_t>(cursor.text - (start + piece));
+        std::memmove(start, start + piece, rest);
+        cursor.text = start + rest;
+        piece = std::min(kPiece, size - kWriterRoom);
       }
     }
   }
+  char* text = cursor.text;
   *text++ = '\n';
   const auto used = static_cast<size_t>(text - start);
   return std::fwrite(start, 1, used, out) == used && std::fflush(out) == 0 && std::ferror(out) == 0;

@@ -1,0 +1,36 @@
+// The writer's inner loop: pixel values as "%d " texts, with a line break after every
+// per_line-th value. Internal to the library; the tests hold the two versions to each other.
+#ifndef IMAGELIB_VALUE_TEXT_H
+#define IMAGELIB_VALUE_TEXT_H
+
+#include <cstdint>
+
+namespace imagelib_detail {
+
+// Where the text of one row stands: the next value to write, the values still to go on the current
+// text line, and the end of the text written so far.
+struct TextCursor {
+  const unsigned char* pixels;
+  int32_t to_break;
+  char* text;
+};
+
+// Most bytes written past a cursor's text by one call before it checks for room again: a text
+// line of 21 values and its break, and what the wide version stores beyond that.
+constexpr int32_t kMaxLineText = 21 * 4 + 1;
+constexpr int32_t kMaxOvershoot = 64;
+
+// Writes the values from cursor->pixels up to row_end, per_line (1 to 21) to a text line, and
+// stops early once the text has reached room_end. The bytes between the text's end and
+// kMaxOvershoot past it may be overwritten.
+void write_values_plain(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
+                        const char* room_end);
+
+// The same, 16 values at a time with AVX-512 (byte compression); only where wide_values_available.
+void write_values_wide(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
+                       const char* room_end);
+bool wide_values_available();
+
+}  // namespace imagelib_detail
+
+#endif
