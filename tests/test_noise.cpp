@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "noise/noise.h"
 #include "support.h"
@@ -27,6 +29,41 @@ TEST(DrawIndex, StaysInsideTheImage) {
   // float(size) rounds up to 2^31 here; the exact product would give size itself.
   EXPECT_EQ(draw_index(INT32_MAX, INT32_MAX), INT32_MAX - 1);
   EXPECT_EQ(draw_index(INT32_MAX, (1 << 24) + 3), (1 << 24) + 2);
+}
+
+// Both versions place every pair where draw_index does: sizes where float(size) rounds (2^24 and
+// up), extreme draws, and pair counts that leave the wide version a partial group of eight.
+TEST(PlaceDraws, PlainAndWideVersionsGiveDrawIndexPositions) {
+  const bool wide = wide_draws_available();  // else only the plain version is checked
+  std::vector<int32_t> some_draws = {0, 1, 2, 1 << 30, INT32_MAX - 1, INT32_MAX, 12345, 99999999};
+  uint32_t mix = 1;
+  while (some_draws.size() < 2 * 37) {
+    mix = mix * 1103515245u + 12345u;
+    some_draws.push_back(static_cast<int32_t>(mix >> 1));
+  }
+  for (int32_t rows : {1, 2, 7, 4096, (1 << 24) - 1, 1 << 24, (1 << 24) + 3, INT32_MAX}) {
+    for (int32_t cols : {1, 13, 4097, (1 << 24) + 1, INT32_MAX}) {
+      for (int32_t pairs : {0, 1, 7, 8, 9, 37}) {
+        std::vector<int32_t> expected(some_draws.begin(), some_draws.begin() + 2 * pairs);
+        for (int32_t i = 0; i < pairs; ++i) {
+          expected[2 * i] = draw_index(expected[2 * i], rows);
+          expected[2 * i + 1] = draw_index(expected[2 * i + 1], cols);
+        }
+        std::vector<int32_t> plain(some_draws.begin(), some_draws.begin() + 2 * pairs);
+        place_draws_plain(plain.data(), pairs, rows, cols);
+        ASSERT_EQ(plain, expected) << rows << " x " << cols << ", " << pairs << " pairs";
+        if (wide) {
+          // Draws past the pairs must stay as they were.
+          std::vector<int32_t> placed = some_draws;
+          place_draws_wide(placed.data(), pairs, rows, cols);
+          ASSERT_EQ(std::vector<int32_t>(placed.begin(), placed.begin() + 2 * pairs), expected)
+              << rows << " x " << cols << ", " << pairs << " pairs";
+          ASSERT_TRUE(
+              std::equal(placed.begin() + 2 * pairs, placed.end(), some_draws.begin() + 2 * pairs));
+        }
+      }
+    }
+  }
 }
 
 TEST(ParsePercentage, ReadsLikeFloatConversion) {
