@@ -27,7 +27,8 @@ struct Image {
 extern int32_t PBM_SE_ORIGIN_ROW;
 extern int32_t PBM_SE_ORIGIN_COL;
 
-// Image record and storage.
+// Image record and storage. With glibc on Linux, newimage briefly sets malloc's M_TOP_PAD and
+// M_MMAP_THRESHOLD (back to glibc's defaults after) to lay a large image out for huge pages.
 Image* newimage(int32_t rows, int32_t cols);
 void freeimage(Image* image);
 void CopyVarImage(Image** destination, Image** source);
