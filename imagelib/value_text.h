@@ -15,14 +15,14 @@ struct TextCursor {
   char* text;
 };
 
-// Most bytes written past a cursor's text by one call before it checks for room again: a text
-// line of 21 values and its break, and what the wide version stores beyond that.
+// A call may take the text up to kMaxLineText bytes past room_end (a text line of 21 values and
+// its break), and may overwrite up to kMaxOvershoot bytes after the text's end: a buffer keeps
+// kMaxLineText + kMaxOvershoot bytes after room_end.
 constexpr int32_t kMaxLineText = 21 * 4 + 1;
 constexpr int32_t kMaxOvershoot = 64;
 
 // Writes the values from cursor->pixels up to row_end, per_line (1 to 21) to a text line, and
-// stops early once the text has reached room_end. The bytes between the text's end and
-// kMaxOvershoot past it may be overwritten.
+// stops once the text has reached room_end.
 void write_values_plain(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
                         const char* room_end);
 
