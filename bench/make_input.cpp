@@ -9,14 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "imagelib/file_ptr.h"
 #include "imagelib/lib.h"
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using imagelib_detail::FilePtr;
 
 // xorshift32: the same grain on every platform.
 uint32_t next_grain(uint32_t& state) {

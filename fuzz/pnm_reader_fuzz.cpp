@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "imagelib/file_ptr.h"
 #include "imagelib/lib.h"
 
 namespace {
@@ -19,10 +20,7 @@ namespace {
 constexpr int64_t kMaxArea = int64_t{1} << 16;
 constexpr int32_t kMaxRows = 1 << 12;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using imagelib_detail::FilePtr;
 
 struct ImageFreer {
   void operator()(Image* image) const { freeimage(image); }

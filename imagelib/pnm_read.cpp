@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "imagelib/file_ptr.h"
 #include "imagelib/lib.h"
 
 int32_t PBM_SE_ORIGIN_ROW = 0;
@@ -398,11 +399,7 @@ PnmStatus read_binary_raster(std::FILE* in, Image* image) {
   return std::ferror(in) != 0 ? PnmStatus::read_error : PnmStatus::ok;
 }
 
-struct FileCloser {
-  // NOLINTNEXTLINE(cert-err33-c): the stream was only read, so a failed close loses nothing.
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using imagelib_detail::FilePtr;
 
 void cannot_read(const char* path) {
   std::printf("Can't open the PBM file named '%s'\n", path);

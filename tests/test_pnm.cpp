@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string>
 
+#include "imagelib/file_ptr.h"
 #include "support.h"
 
 using testsupport::pixels_of;
@@ -40,10 +41,7 @@ class PnmTest : public testsupport::TempDirTest {
   std::string err_;
 };
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using imagelib_detail::FilePtr;
 
 std::vector<int> seq(std::initializer_list<int> values) {
   return values;
