@@ -27,8 +27,9 @@ struct Image {
 extern int32_t PBM_SE_ORIGIN_ROW;
 extern int32_t PBM_SE_ORIGIN_COL;
 
-// Image record and storage. With glibc on Linux, newimage briefly sets malloc's M_TOP_PAD and
-// M_MMAP_THRESHOLD (back to glibc's defaults after) to lay a large image out for huge pages.
+// Image record and storage. newimage takes four kinds of allocation from std::malloc: the record,
+// its dims block, the row table and one per row; a size that twice over would not fit in the
+// machine's memory is refused as out of storage.
 Image* newimage(int32_t rows, int32_t cols);
 void freeimage(Image* image);
 void CopyVarImage(Image** destination, Image** source);

@@ -130,33 +130,8 @@ bool holds_fill(const Image* image, int first) {
   return true;
 }
 
-#if defined(__GLIBC__) && !defined(IMAGENOISE_SANITIZED)
-// With glibc's allocator the rows of a large image follow each other from a 2 MiB boundary, where
-// the kernel can back them with huge pages; the copy of a large image is laid out the same way.
-// malloc may serve some rows first from memory freed earlier in the process; much of it
-// (what the next test leaves behind) is reused instead, so this test comes first.
-TEST(NewImage, LargeImageRowsFollowEachOtherFromAHugePageBoundary) {
-  ImagePtr source(filled(2100, 4096, 1));
-  Image* noisy = nullptr;
-  copy(&noisy, source.get());
-  ImagePtr owned(noisy);
-  for (const Image* image : {source.get(), noisy}) {
-    int32_t run = 2099;  // where the run of rows 4112 bytes apart that ends the image starts
-    while (run > 0 && reinterpret_cast<uintptr_t>(image->pixels[run]) -
-                              reinterpret_cast<uintptr_t>(image->pixels[run - 1]) ==
-                          4112) {
-      --run;
-    }
-    EXPECT_LT(run, 2100 / 8);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(image->pixels[run]) % (uintptr_t{2} << 20), 0u);
-  }
-  EXPECT_TRUE(holds_fill(noisy, 1));
-}
-#endif
-
-// Large images are laid out on a heap grown for them at once; rows must still be distinct,
-// independent allocations, and the heap usable afterwards, image after image, with earlier
-// images alive or released.
+// Rows of large images are distinct, independent allocations that never overlap, image after
+// image, with earlier images alive or released.
 TEST(NewImage, LargeImagesKeepOneAllocationPerRow) {
   ImagePtr kept(filled(2100, 4096, 5));
   for (int round = 0; round < 2; ++round) {
