@@ -1,4 +1,3 @@
-#include <sys/mman.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -14,14 +13,12 @@
 namespace {
 
 // The text is written in pieces of this size, each ending where the file reaches a multiple of
-// it. On a virtual machine each system call and each first touch of a 4 KiB page cost many
-// microseconds, so a large output goes out from one 2 MiB huge page, a few dozen writes for a
-// 4096 x 4096 image; pieces on 2 MiB boundaries of the file also save the page cache work. Fuzzing
-// builds make pieces small, so that small images fill several.
+// it: few system calls, and whole blocks of the file handed over at a time. Fuzzing builds make
+// pieces small, so that small images fill several.
 #ifdef IMAGELIB_SMALL_BUFFERS
 constexpr size_t kPiece = 61;
 #else
-constexpr size_t kPiece = size_t{2} << 20;
+constexpr size_t kPiece = size_t{1} << 20;
 #endif
 
 // Room kept past the end of a piece for one call of the value writers.
@@ -30,25 +27,6 @@ constexpr size_t kWriterRoom = imagelib_detail::kMaxLineText + imagelib_detail::
 struct FreeDeleter {
   void operator()(char* memory) const { std::free(memory); }
 };
-using TextBuffer = std::unique_ptr<char, FreeDeleter>;
-
-// A buffer of `size` bytes; a piece and its room begin on their own huge page, and only the few
-// bytes of room past it come from a second, which stays mostly untouched.
-TextBuffer text_buffer(size_t size) {
-#if defined(MADV_HUGEPAGE) && !defined(IMAGELIB_SMALL_BUFFERS)
-  if (size == kPiece + kWriterRoom) {
-    TextBuffer buffer(static_cast<char*>(std::aligned_alloc(kPiece, 2 * kPiece)));
-    if (buffer != nullptr) {
-      madvise(buffer.get(), kPiece, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-      madvise(buffer.get(), kPiece, MADV_POPULATE_WRITE);
-#endif
-    }
-    return buffer;
-  }
-#endif
-  return TextBuffer(static_cast<char*>(std::malloc(size)));
-}
 
 }  // namespace
 
@@ -66,7 +44,7 @@ bool pbm_write(std::FILE* out, const Image* image) {
   const size_t size = pixels >= kPiece ? kPiece + kWriterRoom
                                        : static_cast<size_t>(std::min<uint64_t>(
                                              5 * pixels + 2 * kWriterRoom, kPiece + kWriterRoom));
-  const TextBuffer buffer = text_buffer(size);
+  const std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::malloc(size)));
   if (buffer == nullptr) {
     return false;
   }
@@ -76,17 +54,14 @@ bool pbm_write(std::FILE* out, const Image* image) {
   const off_t position = ftello(out);
   size_t piece = std::min(kPiece - static_cast<size_t>(position < 0 ? 0 : position % kPiece),
                           size - kWriterRoom);
-  const bool wide = imagelib_detail::wide_values_available();
+  const imagelib_detail::ValueWriter write_values =
+      imagelib_detail::value_writer(imagelib_detail::simd_tier());
   imagelib_detail::TextCursor cursor{nullptr, per_line, start};
   for (int32_t row = 0; row < dims.rows; ++row) {
     cursor.pixels = image->pixels[row];
     const unsigned char* const row_end = cursor.pixels + dims.cols;
     while (cursor.pixels < row_end) {
-      if (wide) {
-        imagelib_detail::write_values_wide(&cursor, row_end, per_line, start + piece);
-      } else {
-        imagelib_detail::write_values_plain(&cursor, row_end, per_line, start + piece);
-      }
+      write_values(&cursor, row_end, per_line, start + piece);
       if (cursor.text >= start + piece) {
         if (std::fwrite(start, 1, piece, out) != piece) {
           return false;

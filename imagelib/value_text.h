@@ -1,9 +1,11 @@
 // The writer's inner loop: pixel values as "%d " texts, with a line break after every
-// per_line-th value. Internal to the library; the tests hold the two versions to each other.
+// per_line-th value. Internal to the library; the tests hold each tier's version to the plain one.
 #ifndef IMAGELIB_VALUE_TEXT_H
 #define IMAGELIB_VALUE_TEXT_H
 
 #include <cstdint>
+
+#include "imagelib/simd.h"
 
 namespace imagelib_detail {
 
@@ -26,10 +28,15 @@ constexpr int32_t kMaxOvershoot = 64;
 void write_values_plain(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
                         const char* room_end);
 
-// The same, 16 values at a time with AVX-512 (byte compression); only where wide_values_available.
-void write_values_wide(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
-                       const char* room_end);
-bool wide_values_available();
+// The same, 16 values at a time with AVX-512; exists only in builds with the x86-64 kernels.
+void write_values_avx512(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
+                         const char* room_end);
+
+using ValueWriter = void (*)(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
+                             const char* room_end);
+
+// The widest writer of this build at or below tier; the caller checks the processor has the tier.
+ValueWriter value_writer(SimdTier tier);
 
 }  // namespace imagelib_detail
 
