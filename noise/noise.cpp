@@ -3,33 +3,29 @@
 #include <cstddef>
 #include <cstdio>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define NOISE_WIDE_DRAWS 1
-#endif
-
 namespace {
 
-// float(size), worked out once per pass rather than once per draw.
-struct IndexScale {
-  uint64_t scale;
-  int32_t size;
-};
-
-IndexScale index_scale(int32_t size) {
-  return {static_cast<uint64_t>(static_cast<float>(size)), size};
+// float(size), worked out once per pass rather than once per draw. It is a whole number of at
+// most 2^31 (where size rounds up), so it fits 32 bits unsigned.
+uint32_t index_scale(int32_t size) {
+  return static_cast<uint32_t>(static_cast<float>(size));
 }
 
-int32_t scaled_index(int32_t draw, IndexScale s) {
-  // float(size) is an integer below 2^31 + 1 and draw is below 2^31: the product fits 64 bits.
-  const auto index = static_cast<int64_t>((static_cast<uint64_t>(draw) * s.scale) >> 31);
-  return index < s.size ? static_cast<int32_t>(index) : s.size - 1;
+// floor(draw * scale / 2^31), and never size or more. draw is below 2^31 and scale at most 2^31,
+// so the product fits 64 bits and the quotient is below 2^31. All of it unsigned, with a 32-bit
+// minimum: every step has a vector instruction on every processor's baseline, so the compiler
+// vectorises the loops over draws as they stand.
+int32_t scaled_index(int32_t draw, uint32_t scale, int32_t size) {
+  const auto index =
+      static_cast<uint32_t>((static_cast<uint64_t>(static_cast<uint32_t>(draw)) * scale) >> 31);
+  const auto last = static_cast<uint32_t>(size - 1);
+  return static_cast<int32_t>(index < last ? index : last);
 }
 
 }  // namespace
 
 int32_t draw_index(int32_t draw, int32_t size) {
-  return scaled_index(draw, index_scale(size));
+  return scaled_index(draw, index_scale(size), size);
 }
 
 float parse_percentage(const char* text) {
@@ -65,63 +61,15 @@ NoiseCounts noise_counts(float white, float density, int32_t rows, int32_t cols)
   return counts;
 }
 
-void place_draws_plain(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols) {
-  const IndexScale row_scale = index_scale(rows);
-  const IndexScale col_scale = index_scale(cols);
+void place_draws(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols) {
+  const uint32_t row_scale = index_scale(rows);
+  const uint32_t col_scale = index_scale(cols);
   for (int32_t i = 0; i < pairs; ++i) {
     int32_t* pair = draws + 2 * static_cast<ptrdiff_t>(i);
-    pair[0] = scaled_index(pair[0], row_scale);
-    pair[1] = scaled_index(pair[1], col_scale);
+    pair[0] = scaled_index(pair[0], row_scale, rows);
+    pair[1] = scaled_index(pair[1], col_scale, cols);
   }
 }
-
-#ifdef NOISE_WIDE_DRAWS
-#define NOISE_WIDE_TARGET __attribute__((target("avx512f")))
-
-namespace {
-
-// Every lane. GCC 12 warns inside target functions about the intrinsics that leave lanes
-// undefined; their zero-masked forms do the same work.
-constexpr __mmask8 kAll = 0xFF;
-
-// min(draw * scale >> 31, last) for the lower 32 bits of each 64-bit lane, as scaled_index.
-NOISE_WIDE_TARGET inline __m512i scale_lanes(__m512i draws, __m512i scale, __m512i last) {
-  return _mm512_maskz_min_epu64(
-      kAll, _mm512_maskz_srli_epi64(kAll, _mm512_maskz_mul_epu32(kAll, draws, scale), 31), last);
-}
-
-}  // namespace
-
-// Eight pairs at a time: each pair is one 64-bit lane, row draw below, column draw above.
-NOISE_WIDE_TARGET void place_draws_wide(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols) {
-  const __m512i row_scale = _mm512_set1_epi64(static_cast<int64_t>(index_scale(rows).scale));
-  const __m512i col_scale = _mm512_set1_epi64(static_cast<int64_t>(index_scale(cols).scale));
-  const __m512i last_row = _mm512_set1_epi64(rows - 1);
-  const __m512i last_col = _mm512_set1_epi64(cols - 1);
-  for (int32_t i = 0; i < pairs; i += 8) {
-    const __mmask8 lanes = pairs - i >= 8 ? kAll : static_cast<__mmask8>((1u << (pairs - i)) - 1);
-    int32_t* pair = draws + 2 * static_cast<ptrdiff_t>(i);
-    const __m512i both = _mm512_maskz_loadu_epi64(lanes, pair);
-    const __m512i row = scale_lanes(both, row_scale, last_row);
-    const __m512i col = scale_lanes(_mm512_maskz_srli_epi64(kAll, both, 32), col_scale, last_col);
-    _mm512_mask_storeu_epi64(pair, lanes,
-                             _mm512_or_si512(row, _mm512_maskz_slli_epi64(kAll, col, 32)));
-  }
-}
-
-bool wide_draws_available() {
-  static const bool available = __builtin_cpu_supports("avx512f");
-  return available;
-}
-#else
-void place_draws_wide(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols) {
-  place_draws_plain(draws, pairs, rows, cols);
-}
-
-bool wide_draws_available() {
-  return false;
-}
-#endif
 
 void add_impulses(Image* image, int32_t count, unsigned char value, RandState* state) {
   const int32_t rows = image->dims->rows;
@@ -136,20 +84,13 @@ void add_impulses(Image* image, int32_t count, unsigned char value, RandState* s
   constexpr int32_t kBatch = 128;
   int32_t draws[2 * kBatch];
   unsigned char* targets[2][kBatch];
-  const bool wide = wide_draws_available();
   unsigned char* const* const pixels = image->pixels;
   int32_t pending = 0;  // positions of the previous batch, requested but not yet written
   int current = 0;
   for (int32_t done = 0; done < count;) {
     const int32_t n = count - done < kBatch ? count - done : kBatch;
     rand_fill(state, draws, 2 * n);
-    // cppcheck reads the build without AVX-512 support, where wide is always false.
-    // cppcheck-suppress knownConditionTrueFalse
-    if (wide) {
-      place_draws_wide(draws, n, rows, cols);
-    } else {
-      place_draws_plain(draws, n, rows, cols);
-    }
+    place_draws(draws, n, rows, cols);
     unsigned char** next = targets[current];
     for (int32_t i = 0; i < n; ++i) {
       // NOLINTBEGIN(bugprone-implicit-widening-of-multiplication-result): i < kBatch, 2 * i < 256.

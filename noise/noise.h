@@ -37,11 +37,8 @@ struct NoiseCounts {
 NoiseCounts noise_counts(float white, float density, int32_t rows, int32_t cols);
 
 // Turns pairs of draws (row draw, column draw) into positions (row, column) in place, each as
-// draw_index gives it. The wide version does eight pairs at a time with AVX-512, only where
-// wide_draws_available.
-void place_draws_plain(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols);
-void place_draws_wide(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols);
-bool wide_draws_available();
+// draw_index gives it.
+void place_draws(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols);
 
 // Draws count positions (row, then column) and sets each to value; nothing for count <= 0.
 void add_impulses(Image* image, int32_t count, unsigned char value, RandState* state);
