@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # the tools' functions are called through timed
 # Times funcao_exe against netpbm and ImageMagick on a 4096 x 4096 photograph, P5 and P2 in,
-# plain P2 out, and prints a table of medians and ratios. Builds Release into build-bench/ (or
-# $BUILD_DIR) and makes its inputs there; installs nothing. RUNS sets the runs per tool (at
-# least 5), SIZE the image's side, FUNCAO_EXE another build of the command to time.
+# plain P2 out, and prints a table of medians and ratios. The floor is what any program that holds
+# two images and writes this text must spend: cp of funcao_exe's own output into a fresh file,
+# plus touching two images' worth of fresh memory (touch_memory.c). Builds Release into
+# build-bench/ (or $BUILD_DIR) and makes its inputs there; installs nothing. RUNS sets the runs
+# per tool (at least 5), SIZE the image's side, FUNCAO_EXE another build of the command to time;
+# IMAGENOISE_SIMD=plain times the portable code on any processor.
 set -euo pipefail
 export LC_ALL=C
 
@@ -18,6 +21,8 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j --target funcao_exe make_bench_input >/dev/null
 # FUNCAO_EXE times another build of the command (an older one, say) against the same inputs.
 exe=${FUNCAO_EXE:-$build/funcao_exe}
+touch_memory=$build/touch_memory
+"${CC:-cc}" -O2 -o "$touch_memory" "$root/bench/touch_memory.c"
 
 data=$build/bench-data
 mkdir -p "$data"
@@ -60,13 +65,15 @@ timed() {
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.4f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b == 0) print "-"; else printf "%.1fx\n", a / b }'; }
+# a / b with one decimal, or with the number of decimals given third.
+ratio() { awk -v a="$1" -v b="$2" -v d="${3:-1}" 'BEGIN { if (a == "" || b == "" || b == 0) print "-"; else printf "%.*fx\n", d, a / b }'; }
 
 # The tools, called through timed.
 ours() { "$exe" "$1" "$data/out.pgm" 30 "$2"; }
 netpbm() { /usr/bin/pamaddnoise -type impulse -tolerance "$3" "$1" | /usr/bin/pnmtoplainpnm >"$data/out_netpbm.pgm"; }
 magick() { "$im" -attenuate "$4" "$1" +noise Impulse -compress none "$data/out_im.pgm"; }
 copy_output() { cp "$data/out.pgm" "$data/out_cp.pgm"; }
+touch_two_images() { "$touch_memory" "$pixels"; }
 
 pixels=$((size * size))
 limit_kib=$(((2 * pixels + 8 * 1024 * 1024) / 1024))
@@ -81,9 +88,9 @@ workloads=(
 )
 for workload in "${workloads[@]}"; do
   IFS='|' read -r name input density tolerance attenuate <<<"$workload"
-  echo "== $name: $runs rounds of funcao_exe, netpbm, ImageMagick, cp"
+  echo "== $name: $runs rounds of funcao_exe, netpbm, ImageMagick, cp, memory touch"
   ours "$input" "$density" >/dev/null 2>&1  # warm the caches
-  t_ours=() t_netpbm=() t_im=() t_cp=()
+  t_ours=() t_netpbm=() t_im=() t_cp=() t_touch=()
   # Every tool writes a new file: replacing an old one would time the file system's truncation
   # (with online discard, a wait for the disk) instead of the tool.
   for ((i = 0; i < runs; i++)); do
@@ -95,28 +102,33 @@ for workload in "${workloads[@]}"; do
     [ -n "$im" ] && t_im+=("$(timed magick "$input" "$density" "$tolerance" "$attenuate")")
     rm -f "$data/out_cp.pgm"
     t_cp+=("$(timed copy_output)")
+    t_touch+=("$(timed touch_two_images)")
   done
   m_ours=$(printf '%s\n' "${t_ours[@]}" | median)
   m_netpbm=$(printf '%s\n' "${t_netpbm[@]}" | grep . | median || true)
   m_im=$(printf '%s\n' "${t_im[@]}" | grep . | median || true)
   m_cp=$(printf '%s\n' "${t_cp[@]}" | median)
+  m_touch=$(printf '%s\n' "${t_touch[@]}" | median)
+  floor=$(awk -v a="$m_cp" -v b="$m_touch" 'BEGIN { printf "%.4f\n", a + b }')
   rss="-"
   if [ -n "$timer" ]; then
     rss=$("$timer" -f %M "$exe" "$input" "$data/out.pgm" 30 "$density" 2>&1 >/dev/null | tail -1)
     [ "$rss" -le "$limit_kib" ] || status=1
     rss=$(awk -v k="$rss" 'BEGIN { printf "%.1f", k / 1024 }')
   fi
-  rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$name" "$m_ours" \
-    "${m_netpbm:--}" "${m_im:--}" "$m_cp" "$(ratio "$m_netpbm" "$m_ours")" \
-    "$(ratio "$m_im" "$m_ours")" "$(ratio "$m_ours" "$m_cp")" "$rss")")
+  rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$name" \
+    "$m_ours" "${m_netpbm:--}" "${m_im:--}" "$m_cp" "$m_touch" "$floor" \
+    "$(ratio "$m_netpbm" "$m_ours")" "$(ratio "$m_im" "$m_ours")" "$(ratio "$m_ours" "$floor" 2)" \
+    "$(ratio "$m_netpbm" "$floor")" "$rss")")
 done
 rm -f "$data/out_netpbm.pgm" "$data/out_im.pgm" "$data/out_cp.pgm"
 
 echo
-echo "${size}x${size}, white 30 %, medians of $runs runs in seconds; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "${size}x${size}, white 30 %, medians of $runs runs in seconds; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); IMAGENOISE_SIMD=${IMAGENOISE_SIMD:-(unset)}"
+echo "floor = cp of output + memory touch; the last ratios are each tool's time over the floor"
 echo
-echo "| workload | funcao_exe | netpbm | ImageMagick | cp of output | netpbm/ours | ImageMagick/ours | ours/cp | peak RSS MiB |"
-echo "|---|---|---|---|---|---|---|---|---|"
+echo "| workload | funcao_exe | netpbm | ImageMagick | cp of output | memory touch | floor | netpbm/ours | ImageMagick/ours | ours/floor | netpbm/floor | peak RSS MiB |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
 printf '%s\n' "${rows[@]}"
 echo
 verdict=$([ $status = 0 ] && echo held || echo EXCEEDED)
