@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -71,17 +74,18 @@ void place_draws(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols) {
   }
 }
 
-void add_impulses(Image* image, int32_t count, unsigned char value, RandState* state) {
+namespace {
+
+// Positions are drawn a batch at a time. Every write of a pass stores the same value, so only the
+// draws need to keep their order, not the writes.
+constexpr int32_t kBatch = 128;
+
+// Writes each batch of positions once the next batch's cache lines have been requested: on a
+// large image nearly every write misses the cache, and waiting for the misses one after another is
+// what a pass would cost.
+void write_directly(Image* image, int32_t count, unsigned char value, RandState* state) {
   const int32_t rows = image->dims->rows;
   const int32_t cols = image->dims->cols;
-  if (rows == 0 || cols == 0) {
-    return;
-  }
-  // Positions are drawn a batch at a time and their cache lines requested one batch before they
-  // are written: on a large image nearly every write misses the cache, and waiting for the misses
-  // one after another is what a pass costs. Every write of a pass stores the same value, so only
-  // the draws need to keep their order.
-  constexpr int32_t kBatch = 128;
   int32_t draws[2 * kBatch];
   unsigned char* targets[2][kBatch];
   unsigned char* const* const pixels = image->pixels;
@@ -110,5 +114,109 @@ void add_impulses(Image* image, int32_t count, unsigned char value, RandState* s
   unsigned char* const* last = targets[current ^ 1];
   for (int32_t i = 0; i < pending; ++i) {
     *last[i] = value;
+  }
+}
+
+// A pass that hits a good share of a large image marks its positions in a bitmap first, one bit a
+// pixel, and then changes the image in one sweep, row after row. The bitmap is an eighth of the
+// image's size, so it stays in the caches where the image does not, and the image is walked in
+// order instead of at random. Smaller images stay in the caches anyway, and fewer draws would not
+// pay for the sweep.
+constexpr int64_t kMarkedMinPixels = int64_t{4} << 20;
+constexpr int64_t kMarkedShare = 16;  // draws of at least pixels / kMarkedShare
+
+// For each byte of the bitmap, the eight pixels it covers as they lie in memory: 0xFF where its
+// bit is set.
+struct PixelMasks {
+  uint64_t mask[256];
+};
+
+PixelMasks make_pixel_masks() {
+  PixelMasks masks{};
+  for (int bits = 0; bits < 256; ++bits) {
+    unsigned char bytes[8];
+    for (int k = 0; k < 8; ++k) {
+      bytes[k] = ((bits >> k) & 1) != 0 ? 0xFF : 0;
+    }
+    std::memcpy(&masks.mask[bits], bytes, sizeof bytes);
+  }
+  return masks;
+}
+
+const PixelMasks kPixelMasks = make_pixel_masks();
+
+struct FreeDeleter {
+  void operator()(void* memory) const { std::free(memory); }
+};
+
+// Sets the marked pixels of one row to value, and clears the marks.
+void sweep_row(unsigned char* pixels, uint64_t* marks, int32_t cols, unsigned char value) {
+  uint64_t fill = 0;
+  std::memset(&fill, value, sizeof fill);
+  const int32_t whole = cols / 64;
+  for (int32_t j = 0; j < whole; ++j) {
+    const uint64_t word = marks[j];
+    marks[j] = 0;
+    unsigned char* eight = pixels + 64 * static_cast<ptrdiff_t>(j);
+    for (int k = 0; k < 8; ++k, eight += 8) {
+      const uint64_t mask = kPixelMasks.mask[(word >> (8 * k)) & 0xFF];
+      uint64_t old = 0;
+      std::memcpy(&old, eight, sizeof old);
+      const uint64_t blended = (old & ~mask) | (fill & mask);
+      std::memcpy(eight, &blended, sizeof blended);
+    }
+  }
+  if (whole * 64 < cols) {
+    const uint64_t word = marks[whole];
+    marks[whole] = 0;
+    for (int32_t k = 0; k < cols - whole * 64; ++k) {
+      if (((word >> k) & 1) != 0) {
+        pixels[whole * 64 + k] = value;
+      }
+    }
+  }
+}
+
+// False, having changed nothing, when the bitmap cannot be had.
+bool write_marked(Image* image, int32_t count, unsigned char value, RandState* state) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  const size_t row_words = static_cast<size_t>(cols) / 64 + (cols % 64 != 0 ? 1 : 0);
+  const std::unique_ptr<uint64_t[], FreeDeleter> marks(
+      static_cast<uint64_t*>(std::calloc(static_cast<size_t>(rows) * row_words, sizeof(uint64_t))));
+  if (marks == nullptr) {
+    return false;
+  }
+  int32_t draws[2 * kBatch];
+  for (int32_t done = 0; done < count;) {
+    const int32_t n = count - done < kBatch ? count - done : kBatch;
+    rand_fill(state, draws, 2 * n);
+    place_draws(draws, n, rows, cols);
+    for (int32_t i = 0; i < n; ++i) {
+      // NOLINTBEGIN(bugprone-implicit-widening-of-multiplication-result): i < kBatch, 2 * i < 256.
+      const auto row = static_cast<size_t>(draws[2 * i]);
+      const auto col = static_cast<uint32_t>(draws[2 * i + 1]);
+      // NOLINTEND(bugprone-implicit-widening-of-multiplication-result)
+      marks[row * row_words + col / 64] |= uint64_t{1} << (col % 64);
+    }
+    done += n;
+  }
+  for (int32_t row = 0; row < rows; ++row) {
+    sweep_row(image->pixels[row], marks.get() + static_cast<size_t>(row) * row_words, cols, value);
+  }
+  return true;
+}
+
+}  // namespace
+
+void add_impulses(Image* image, int32_t count, unsigned char value, RandState* state) {
+  const int64_t pixels = int64_t{image->dims->rows} * image->dims->cols;
+  if (pixels == 0 || count <= 0) {
+    return;
+  }
+  const bool marked = image->dims->cols >= 64 && pixels >= kMarkedMinPixels &&
+                      count >= pixels / kMarkedShare && write_marked(image, count, value, state);
+  if (!marked) {
+    write_directly(image, count, value, state);
   }
 }

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 #include <vector>
 
 #include "noise/noise.h"
@@ -133,5 +134,40 @@ TEST(RandSource, FillGivesTheSameSequenceAsSingleDraws) {
     }
     EXPECT_EQ(values[count], -1);
     EXPECT_EQ(rand_next(&filled), rand_next(&single));
+  }
+}
+
+// Passes over images large enough to go through the bitmap of marked pixels, with rows that end
+// inside a word of it, must set exactly the pixels that single draws written one by one set; so
+// must the direct passes below that size.
+TEST(AddImpulses, EveryWayOfWritingSetsThePixelsOfSingleDraws) {
+  for (const auto& [rows, cols, count] :
+       {std::tuple{2049, 2050, 600000}, std::tuple{1024, 4096, 300000},
+        std::tuple{1000, 1000, 70000}, std::tuple{70000, 63, 300000}}) {
+    Image* image = newimage(rows, cols);
+    Image* expected = newimage(rows, cols);
+    for (int32_t r = 0; r < rows; ++r) {
+      for (int32_t c = 0; c < cols; ++c) {
+        image->pixels[r][c] = expected->pixels[r][c] = static_cast<unsigned char>(r + 7 * c);
+      }
+    }
+    RandState state{};
+    RandState single{};
+    rand_init(&state);
+    rand_init(&single);
+    for (const unsigned char value : {255, 0}) {
+      add_impulses(image, count, value, &state);
+      for (int32_t i = 0; i < count; ++i) {
+        const int32_t r = draw_index(rand_next(&single), rows);
+        expected->pixels[r][draw_index(rand_next(&single), cols)] = value;
+      }
+    }
+    for (int32_t r = 0; r < rows; ++r) {
+      ASSERT_TRUE(std::equal(image->pixels[r], image->pixels[r] + cols, expected->pixels[r]))
+          << rows << " x " << cols << ", row " << r;
+    }
+    EXPECT_EQ(rand_next(&state), rand_next(&single));
+    freeimage(image);
+    freeimage(expected);
   }
 }
