@@ -61,6 +61,7 @@ struct Case {
   std::vector<Piece> transcript;          // everything printed, in order
   std::string written = kKept;            // out.pgm afterwards
   std::vector<std::string> compare_args;  // runs pnm_compare with these instead, when given
+  std::string feed;  // a shell command whose output is the command's standard input, when given
 };
 
 Case refused(std::string name, std::string bytes, const std::string& message) {
@@ -148,7 +149,7 @@ std::vector<Case> cases() {
   all.push_back(not_pnm("NUL before magic", std::string("\0P2 1 1 255\n7\n", 14)));
 
   all.push_back(bad_header("letter after magic", "P2x 1 1 255\n"));
-  all.push_back(bad_header("CR LF header", "P2 3\r\n2\r\n255\r\n1 2 3 4 5 6\r\n"));
+  all.push_back(bad_header("CR alone ends no header line", "P2 3\r2\r255\r1 2 3 4 5 6\r"));
   all.push_back(bad_header("hash after a number", "P2 3 #2 255\n"));
   all.push_back(bad_header("signed width", "P2 -3 2 255\n"));
   all.push_back(bad_header("signed maximum", "P2 3 2 +255\n"));
@@ -171,6 +172,39 @@ std::vector<Case> cases() {
   all.push_back(colour("P6", "P6 1 1 255\n\x01\x02\x03", 6, 1, 1));
   all.push_back(colour("P3 truncated", "P3 2 1 255\n1 2", 3, 2, 1));
   all.push_back(colour("P6 without raster", "P6 1 1 255\n", 6, 1, 1));
+  all.push_back(colour("P6 of 16 bits", "P6 1 1 65535\n\x01\x02\x03\x04\x05\x06", 6, 1, 1));
+  all.back().transcript[0] = class_line(6, 1, 1, 65535);
+
+  for (const auto& [pnm_class, maximum] : {std::pair{5, 65535}, {2, 256}, {5, 1023}, {2, 4095}}) {
+    const std::string max = std::to_string(maximum);
+    Case deep = refused("P" + std::to_string(pnm_class) + " of maximum " + max,
+                        "P" + std::to_string(pnm_class) + " 2 1 " + max + "\n",
+                        "More than 8 bits per sample (maximum " + max + ").\n");
+    deep.bytes += pnm_class == 5 ? std::string("\x00\x01\x00\x02", 4) : "1 2\n";
+    deep.transcript.insert(deep.transcript.begin(), class_line(pnm_class, 2, 1, maximum));
+    all.push_back(deep);
+  }
+
+  // Endless input ends at the header's caps, at once for a line that passes its own; each runs
+  // under the time limit of the harness.
+  Case zeros = not_pnm("endless NUL bytes", "");
+  zeros.input = "/dev/zero";
+  zeros.transcript = {out("Not a PBM/PGM/PPM file.\nNo input image ('/dev/zero')\n")};
+  all.push_back(zeros);
+  for (const auto& [name, feed, message] :
+       {std::tuple{"endless comment", "printf 'P2\\n#'; cat /dev/zero",
+                   "Bad PBM/PGM/PPM header.\n"},
+        {"endless blank lines after the magic", "printf 'P2\\n'; yes ''",
+         "Bad PBM/PGM/PPM header.\n"},
+        {"endless blank lines before the magic", "yes ''", "Not a PBM/PGM/PPM file.\n"},
+        {"endless header line", "printf 'P2 1'; yes ' ' | tr -d '\\n'",
+         "Bad PBM/PGM/PPM header.\n"}}) {
+    Case endless = refused(name, "", message);
+    endless.feed = feed;
+    endless.input = "/dev/stdin";
+    endless.transcript = {out(std::string(message) + "No input image ('/dev/stdin')\n")};
+    all.push_back(endless);
+  }
 
   // Sizes no machine can hold end at once, before any pixel is touched.
   for (const auto& [cols, rows] :
@@ -190,8 +224,14 @@ std::vector<Case> cases() {
                         class_line(2, 3, 1, 255), head + "3 1 255\n1 1 1 \n\n"));
   all.push_back(read_as("P2 giant raster values", "P2 3 1 255\n99999999999 -99999999999 300\n",
                         class_line(2, 3, 1, 255), head + "3 1 255\n255 0 44 \n\n"));
-  all.push_back(read_as("P4 truncated", "P4 2 2\n\x07", class_line(4, 2, 2, 1),
-                        head + "2 2 255\n7 7 \n7 7 \n\n"));
+  all.push_back(read_as("P4 truncated", "P4 2 2\n\xc0", class_line(4, 2, 2, 1),
+                        head + "2 2 255\n1 1 \n1 1 \n\n"));
+  all.push_back(read_as("P4 padding bits", "P4 3 2\n\xbf\x5f", class_line(4, 3, 2, 1),
+                        head + "3 2 255\n1 0 1 \n0 1 0 \n\n"));
+  all.push_back(read_as("P1 digits run together", "P1 3 2\n010\n11", class_line(1, 3, 2, 1),
+                        head + "3 2 255\n0 1 0 \n1 1 1 \n\n"));
+  all.push_back(read_as("CR LF header", "P2 3\r\n2\r\n255\r\n1 2 3 4 5 6\r\n",
+                        class_line(2, 3, 2, 255), head + "3 2 255\n1 2 3 \n4 5 6 \n\n"));
   all.push_back(read_as("P5 truncated", "P5 2 2 255\n\x01\x02\x03", class_line(5, 2, 2, 255),
                         head + "2 2 255\n1 2 \n3 3 \n\n"));
   all.push_back(read_as("P5 raster missing", "P5 2 1 255", class_line(5, 2, 1, 255),
@@ -275,9 +315,25 @@ std::vector<Case> cases() {
     c.transcript.push_back(err("pnm_compare: cannot read 'in.pnm'\n"));
     all.push_back(c);
   }
+  // Its own line ends every refusal, the library's included.
   Case compare_colour = colour("pnm_compare, colour input", "P6 1 1 255\n\x01\x02\x03", 6, 1, 1);
   compare_colour.compare_args = {"in.pnm", "good.pgm"};
+  compare_colour.transcript.back() = err("pnm_compare: cannot read 'in.pnm'\n");
   all.push_back(compare_colour);
+  Case compare_deep = compare_colour;
+  compare_deep.name = "pnm_compare, 16-bit input";
+  compare_deep.bytes = "P5 1 1 65535\n\x01\x02";
+  compare_deep.transcript = {class_line(5, 1, 1, 65535),
+                             out("More than 8 bits per sample (maximum 65535).\n"),
+                             err("pnm_compare: cannot read 'in.pnm'\n")};
+  all.push_back(compare_deep);
+  Case compare_endless = compare_colour;
+  compare_endless.name = "pnm_compare, endless comment";
+  compare_endless.feed = "printf 'P5\\n#'; cat /dev/zero";
+  compare_endless.compare_args = {"good.pgm", "/dev/stdin"};
+  compare_endless.transcript = {class_line(2, 1, 1, 255), out("Bad PBM/PGM/PPM header.\n"),
+                                err("pnm_compare: cannot read '/dev/stdin'\n")};
+  all.push_back(compare_endless);
   Case compare_short = compare_colour;
   compare_short.name = "pnm_compare, raster missing reads as zeros";
   compare_short.bytes = "P5 1 1 255\n";
@@ -308,9 +364,15 @@ TEST_F(BadInputTest, EachEndsWithItsMessagesStatusAndOutput) {
     const std::vector<std::string> args =
         compare ? c.compare_args
                 : std::vector<std::string>{c.input, c.output, c.percentages[0], c.percentages[1]};
+    const std::string program = compare ? kCompare : kExe;
     for (const bool merged : {false, true}) {
       file("out.pgm", kKept);
-      const RunResult r = run(compare ? kCompare : kExe, args, merged);
+      std::vector<std::string> shell_args{"-c", "{ " + c.feed + "; } | exec \"$0\" \"$@\"",
+                                          program};
+      shell_args.insert(shell_args.end(), args.begin(), args.end());
+      const RunResult r =
+          c.feed.empty() ? run(program, args, merged, 20) : run("/bin/sh", shell_args, merged, 20);
+      EXPECT_FALSE(r.timed_out);
       EXPECT_EQ(r.status, c.status);
       if (merged) {
         EXPECT_EQ(r.out, all_text);
