@@ -2,6 +2,9 @@
 // their order, the exit status, and funcao_exe's output file, which a run that fails before
 // writing leaves untouched.
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -403,4 +406,64 @@ TEST_F(BadInputTest, FailedRunsCreateNoOutput) {
     EXPECT_NE(run(kExe, args).status, 0) << args[0];
     EXPECT_FALSE(std::filesystem::exists(dir_ / "new.pgm")) << args[0];
   }
+}
+
+// An in-place run whose output cannot be written whole, on a full file system (a small tmpfs,
+// where mounting is allowed) and under a file size limit, keeps its input and leaves nothing else.
+TEST_F(BadInputTest, InPlaceRunThatCannotWriteKeepsTheInput) {
+  const std::string input = "P5 100 100 255\n" + std::string(10000, '\x80');
+  const std::string small = (dir_ / "small").string();
+  std::filesystem::create_directory(small);
+  const bool mounted =
+      std::system(("mount -t tmpfs -o size=32k tmpfs '" + small + "' 2>/dev/null").c_str()) == 0;
+  for (const bool full_disk : {true, false}) {
+    if (full_disk && !mounted) {
+      std::printf("no tmpfs could be mounted here: the full disk is not tried\n");
+      continue;
+    }
+    SCOPED_TRACE(full_disk ? "full disk" : "file size limit");
+    const std::string v = small + "/v.pgm";
+    testsupport::spit(v, input);
+    const std::string limit = full_disk ? "" : "ulimit -f 20; trap '' XFSZ; ";
+    const RunResult r = run("/bin/sh", {"-c", limit + "exec \"$0\" \"$1\" \"$1\" 30 10", kExe, v});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              class_line(5, 100, 100, 255).text + abort_line("Can't write output file.").text);
+    EXPECT_EQ(slurp(v), input);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(small)) {
+      left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"v.pgm"});
+    std::filesystem::remove(v);
+  }
+  if (mounted) {
+    EXPECT_EQ(std::system(("umount '" + small + "'").c_str()), 0);
+  }
+}
+
+// A replaced file keeps its permission bits, a new one gets 0666 less the umask, a symbolic link
+// stays a link to the new text, and a file with a second name is written in place, so both
+// names see the new text.
+TEST_F(BadInputTest, ReplacedOutputsKeepModesLinksAndNames) {
+  file("in.pgm", "P2 1 1 255\n7\n");
+  const std::string written = "P2\n#origin 0 0\n1 1 255\n7 \n\n";
+  const std::filesystem::path old_file = file("old.pgm", kKept);
+  std::filesystem::permissions(old_file, std::filesystem::perms(0604));
+  file("target.pgm", kKept);
+  std::filesystem::create_symlink("target.pgm", dir_ / "link.pgm");
+  file("twice.pgm", kKept);
+  std::filesystem::create_hard_link(dir_ / "twice.pgm", dir_ / "other_name.pgm");
+  for (const std::string output : {"old.pgm", "new.pgm", "link.pgm", "twice.pgm"}) {
+    EXPECT_EQ(
+        run("/bin/sh", {"-c", "umask 027; exec \"$0\" in.pgm \"$1\" 30 0", kExe, output}).status, 0)
+        << output;
+    EXPECT_EQ(slurp(dir_ / output), written) << output;
+  }
+  EXPECT_EQ(std::filesystem::status(old_file).permissions(), std::filesystem::perms(0604));
+  EXPECT_EQ(std::filesystem::status(dir_ / "new.pgm").permissions(), std::filesystem::perms(0640));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.pgm"));
+  EXPECT_EQ(slurp(dir_ / "target.pgm"), written);
+  EXPECT_EQ(slurp(dir_ / "other_name.pgm"), written);
+  EXPECT_EQ(std::filesystem::hard_link_count(dir_ / "twice.pgm"), 2u);
 }
