@@ -467,3 +467,34 @@ TEST_F(BadInputTest, ReplacedOutputsKeepModesLinksAndNames) {
   EXPECT_EQ(slurp(dir_ / "other_name.pgm"), written);
   EXPECT_EQ(std::filesystem::hard_link_count(dir_ / "twice.pgm"), 2u);
 }
+
+// An output path naming the file standard output already is (a file, or a pipe) gets the image
+// alone there; every message goes to standard error instead. A reader that goes away early is a
+// failed write.
+TEST_F(BadInputTest, OutputNamedAsStandardOutputHoldsOnlyTheImage) {
+  file("in.pgm", "P5 400 300 255\n" + std::string(400 * 300, '\x80'));
+  ASSERT_EQ(run(kExe, {"in.pgm", "reference.pgm", "30", "10"}).status, 0);
+  const std::string image = slurp(dir_ / "reference.pgm");
+  const std::string messages =
+      class_line(5, 400, 300, 255).text + description("10.0", "30.0", "70.0").text;
+  for (const auto& [command, output] :
+       {std::pair{"exec \"$0\" in.pgm /dev/stdout 30 10 >image.pgm", "/dev/stdout"},
+        {"exec \"$0\" in.pgm image.pgm 30 10 >image.pgm", "image.pgm"},
+        {"\"$0\" in.pgm /dev/stdout 30 10 | cat >image.pgm", "/dev/stdout"}}) {
+    const RunResult r = run("/bin/sh", {"-c", command, kExe});
+    EXPECT_EQ(r.status, 0) << command;
+    EXPECT_EQ(r.out, "") << command;
+    EXPECT_EQ(r.err, messages + success(output).text) << command;
+    EXPECT_EQ(slurp(dir_ / "image.pgm"), image) << command;
+  }
+  const RunResult closed = run(
+      "/bin/sh",
+      {"-c", "{ \"$0\" in.pgm /dev/stdout 30 10; echo $? >status; } | head -c 1 >/dev/null", kExe});
+  EXPECT_EQ(closed.err, messages + abort_line("Can't write output file.").text);
+  EXPECT_EQ(slurp(dir_ / "status"), "2\n");
+  // /dev/null stays an ordinary output.
+  const RunResult null =
+      run("/bin/sh", {"-c", "exec \"$0\" in.pgm /dev/null 30 10 >/dev/null", kExe});
+  EXPECT_EQ(null.status, 0);
+  EXPECT_EQ(null.err, class_line(5, 400, 300, 255).text);
+}
