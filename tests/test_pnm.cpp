@@ -198,27 +198,6 @@ TEST_F(PnmTest, BinaryGreymapsReadOneBytePerPixel) {
   EXPECT_EQ(pixels_of(image_), seq({10, 20}));
 }
 
-// 16-bit samples, and 10- or 12-bit ones, do not fit a pixel: such a greymap is refused whatever
-// its samples, after its class line. A colour file's own refusal comes first.
-TEST_F(PnmTest, GreymapsWithAMaximumAbove255AreRefused) {
-  for (const auto& [bytes, maximum] :
-       {std::pair{std::string("P5 2 1 65535\n\x00\x01\x00\x02"), "65535"},
-        {std::string("P2 2 1 256\n1 2\n"), "256"},
-        {std::string("P2\n2 1\n4095\n1 2\n"), "4095"}}) {
-    EXPECT_EQ(read(bytes), nullptr) << bytes;
-    EXPECT_EQ(out_, std::string("More than 8 bits per sample (maximum ") + maximum + ").\n");
-    EXPECT_EQ(err_.substr(0, 16), "\nPBM file class ") << bytes;
-  }
-  Image* image = nullptr;
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(pbm_read_file(file("c.ppm", "P6 1 1 65535\n").c_str(), &image), PnmStatus::colour);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "\nPBM file class 6 size 1 columns X 1 rows Max=65535\n");
-  EXPECT_EQ(image, nullptr);
-}
-
 // Header lines written by Windows tools end in CR LF. Only a CR just before a newline belongs to
 // the line end; the raster begins right after that newline, whatever its first byte.
 TEST_F(PnmTest, CarriageReturnBeforeAHeaderNewlineEndsTheLine) {
