@@ -131,6 +131,10 @@ bool find_cgroup_path(std::string_view cgroups, int version, std::string* path) 
 // hierarchy, or sees a path outside what the mount shows: the part inside the mount is used, and
 // the mount point itself when nothing of the path is inside.
 std::string relative_path(const std::string& path, const std::string& mount_root) {
+  // A cgroup namespace shows a cgroup outside its own as a path through "..".
+  if (path.find("/..") != std::string::npos) {
+    return "";
+  }
   if (mount_root == "/") {
     return path == "/" ? "" : path;
   }

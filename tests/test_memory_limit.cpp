@@ -90,7 +90,9 @@ TEST_F(MemoryLimitTest, ContainersWithPathsCutShort) {
   const std::string v2 = tree({{"v2/proc/self/cgroup", "0::/../../system.slice/x.service\n"},
                                {"v2/proc/self/mountinfo", kUnifiedMount},
                                {"v2/sys/fs/cgroup/memory.max", "268435456\n"},
-                               {"v2/sys/fs/cgroup/memory.current", "68435456\n"}});
+                               {"v2/sys/fs/cgroup/memory.current", "68435456\n"},
+                               {"v2/sys/memory.max", "1000\n"},
+                               {"v2/sys/memory.current", "0\n"}});
   EXPECT_EQ(cgroup_room(v2 + "/v2"), 200000000u);
   const std::string gone = tree({{"gone/proc/self/cgroup", "0::/not/here\n"},
                                  {"gone/proc/self/mountinfo", kUnifiedMount},
