@@ -145,8 +145,25 @@ std::string relative_path(const std::string& path, const std::string& mount_root
   return "";
 }
 
+// The value of "key value" in a memory.stat text.
+bool stat_value(std::string_view stat, std::string_view key, uint64_t* value) {
+  const std::vector<std::string_view> lines = split(stat, '\n');
+  const auto line = std::find_if(lines.begin(), lines.end(), [key](std::string_view text) {
+    return text.size() > key.size() && text.substr(0, key.size()) == key && text[key.size()] == ' ';
+  });
+  return line != lines.end() && parse_number(line->substr(key.size() + 1), value);
+}
+
 uint64_t room(uint64_t limit, uint64_t usage) {
   return limit > usage ? limit - usage : 0;
+}
+
+// A cgroup's usage counts the page cache, which the kernel gives back before it refuses memory;
+// its inactive part is left out, as container tools do for the working set.
+uint64_t working_set(uint64_t usage, std::string_view stat, std::string_view inactive_key) {
+  uint64_t reclaimable = 0;
+  return stat_value(stat, inactive_key, &reclaimable) ? usage - std::min(usage, reclaimable)
+                                                      : usage;
 }
 
 // memory.max less memory.current at dir and each ancestor up to the mount point.
@@ -156,11 +173,15 @@ uint64_t v2_room(const MemoryCgroup& cgroup) {
   for (;;) {
     std::string max;
     std::string current;
+    std::string stat;
     uint64_t limit = 0;
     uint64_t usage = 0;
     if (read_text(dir + "/memory.max", &max) && parse_number(max, &limit) &&
         read_text(dir + "/memory.current", &current) && parse_number(current, &usage)) {
-      least = std::min(least, room(limit, usage));
+      if (!read_text(dir + "/memory.stat", &stat)) {
+        stat.clear();
+      }
+      least = std::min(least, room(limit, working_set(usage, stat, "inactive_file")));
     }
     if (dir.size() <= cgroup.mount_point.size()) {
       return least;
@@ -180,14 +201,10 @@ uint64_t v1_room(const MemoryCgroup& cgroup) {
     if (read_text(dir + "/memory.stat", &stat) &&
         read_text(dir + "/memory.usage_in_bytes", &usage_text) &&
         parse_number(usage_text, &usage)) {
-      constexpr std::string_view kKey = "hierarchical_memory_limit ";
-      for (const std::string_view line : split(stat, '\n')) {
-        uint64_t limit = 0;
-        if (line.substr(0, kKey.size()) == kKey && parse_number(line.substr(kKey.size()), &limit)) {
-          return room(limit, usage);
-        }
-      }
-      return kNoLimit;
+      uint64_t limit = 0;
+      return stat_value(stat, "hierarchical_memory_limit", &limit)
+                 ? room(limit, working_set(usage, stat, "total_inactive_file"))
+                 : kNoLimit;
     }
     if (dir.size() <= cgroup.mount_point.size()) {
       return kNoLimit;

@@ -27,7 +27,8 @@ std::vector<MemoryCgroup> memory_cgroups(const std::string& root);
 
 // Bytes the memory cgroups still allow: for version 2, memory.max less memory.current of the
 // process's cgroup and of each ancestor up to the mount point; for version 1, the hierarchical
-// limit in memory.stat less memory.usage_in_bytes. The smallest of them, kNoLimit when none.
+// limit in memory.stat less memory.usage_in_bytes. The inactive page cache that memory.stat
+// shows is not counted as used. The smallest of them, kNoLimit when none.
 uint64_t cgroup_room(const std::string& root);
 
 // Bytes RLIMIT_AS and RLIMIT_DATA still allow, given the current sizes in root/proc/self/statm

@@ -57,6 +57,10 @@ TEST_F(MemoryLimitTest, UnifiedHierarchyTakesTheLeastRoomOfTheCgroupAndItsAncest
   EXPECT_EQ(cgroup_room(root), 149999000u);
   tree({{"sys/fs/cgroup/user.slice/app.scope/memory.current", "170000000\n"}});
   EXPECT_EQ(cgroup_room(root), 0u);
+  // Inactive page cache is given back before memory is refused.
+  tree({{"sys/fs/cgroup/user.slice/app.scope/memory.stat",
+         "active_file 5000000\ninactive_file 50000000\n"}});
+  EXPECT_EQ(cgroup_room(root), 30000000u);
 }
 
 TEST_F(MemoryLimitTest, VersionOneMemoryBesideAnEmptyUnifiedHierarchy) {
@@ -72,6 +76,9 @@ TEST_F(MemoryLimitTest, VersionOneMemoryBesideAnEmptyUnifiedHierarchy) {
   EXPECT_EQ(found[0].dir, root + "/sys/fs/cgroup/unified");
   EXPECT_EQ(found[1].dir, root + "/sys/fs/cgroup/memory/jobs/42");
   EXPECT_EQ(cgroup_room(root), 200000000u);
+  tree({{"sys/fs/cgroup/memory/jobs/42/memory.stat",
+         "hierarchical_memory_limit 268435456\ninactive_file 1\ntotal_inactive_file 8435456\n"}});
+  EXPECT_EQ(cgroup_room(root), 208435456u);
   tree({{"sys/fs/cgroup/memory/jobs/42/memory.stat",
          "hierarchical_memory_limit 9223372036854771712\n"}});
   EXPECT_EQ(cgroup_room(root), 9223372036854771712u - 68435456u);
