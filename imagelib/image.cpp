@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "imagelib/lib.h"
+#include "imagelib/memory_limit.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ uint64_t rows_span(int32_t rows, int32_t cols) {
 // for the copy to fail or be killed.
 bool fits_in_memory(int32_t rows, int32_t cols) {
   const uint64_t need = rows_span(rows, cols);
-  return 2 * need <= physical_memory() && need <= SIZE_MAX;
+  return 2 * need <= physical_memory() && imagelib_detail::fits_memory_limits(2 * need) &&
+         need <= SIZE_MAX;
 }
 
 template <typename T>

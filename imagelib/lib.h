@@ -37,8 +37,9 @@ void copy(Image** destination, Image* source);
 int range(const Image* image, int32_t row, int32_t col);
 [[noreturn]] void sys_abort(int code, const char* message);
 
-// PNM files. Input_PBM reads classes P1, P2, P4 and P5 (P4 and P5 one byte per pixel, the
-// maximum never applied); Output_PBM always writes P2 with maximum 255.
+// PNM files. Input_PBM reads classes P1, P2, P4 and P5 with a maximum of at most 255, never
+// applying it: a bitmap's pixels are its bits, 0 and 1. Output_PBM always writes P2 with maximum
+// 255; it replaces a file the user owns only once the new one is complete.
 Image* Input_PBM(const char* path);
 Image* Output_PBM(Image* image, const char* path);
 
@@ -48,7 +49,11 @@ enum class PnmStatus {
   ok,
   not_pnm,     // no magic line "P1" to "P6"
   bad_header,  // a header number missing, cut off by the end of the file, or too large
-  read_error,  // the stream reported an error (not an end of file)
+  read_error,  // the stream reported an error (not an end of file), or the file cannot be opened
+  colour,      // classes 3 and 6; the header is read in full
+  too_deep,    // a greymap whose maximum is above 255; the header is read in full
+  no_storage,  // pbm_read_file only: newimage refused the size
+  sync_error,  // pbm_read_file only: a binary raster could not be read
 };
 
 struct PnmHeader {
@@ -62,8 +67,13 @@ struct PnmHeader {
 // the pending origin.
 PnmStatus pbm_read_header(std::FILE* in, PnmHeader* header);
 // Fills every pixel of image (sized header->rows x header->cols) in row-major order. A raster
-// that ends early repeats the last value read (0 if none); that is not an error.
+// that ends early repeats the last value read (0 if none); that is not an error. A greymap whose
+// maximum is above 255 is refused (too_deep) without reading.
 PnmStatus pbm_read_raster(std::FILE* in, const PnmHeader* header, Image* image);
+// Input_PBM without ending the process: prints the same messages (the reason for a refusal on
+// standard output, the class line on standard error; nothing more for a colour file) and sets
+// *image, null unless the status is ok.
+PnmStatus pbm_read_file(const char* path, Image** image);
 // Writes image as Output_PBM does; false when a write failed.
 bool pbm_write(std::FILE* out, const Image* image);
 

@@ -30,8 +30,12 @@ constexpr size_t kChunk = 61;
 #else
 constexpr size_t kChunk = size_t{1} << 18;
 #endif
-// Longer header lines are refused; longer comment lines are cut there, which keeps every keyword.
+// A longer header line is refused as soon as it passes this; a longer comment line is cut there,
+// which keeps every keyword.
 constexpr size_t kMaxHeaderLine = size_t{1} << 20;
+// All header lines together, blank and comment lines included: endless input (a device, a pipe
+// of blank lines or of one comment) ends here instead of being read for ever.
+constexpr size_t kMaxHeaderTotal = size_t{16} << 20;
 
 // Bytes kept after a stream's chunk: a zero (neither white space, sign nor digit) that stops every
 // scan at the chunk's end, and room to look a few bytes ahead of any position before it.
@@ -182,17 +186,22 @@ void pbm_param(std::string_view line) {
 enum class Fetch { line, end_of_file, too_long };
 
 // Fetches the next header line that is neither blank nor a comment, newline included; comments are
-// handed to pbm_param on the way. A last line may lack its newline.
-Fetch pbm_getln(std::FILE* in, std::string& line) {
+// handed to pbm_param on the way. A carriage return just before the newline is part of the line
+// end, as Windows tools write it. A last line may lack its newline. budget is what the header may
+// still take; reading stops as soon as it or a line's cap is passed.
+Fetch pbm_getln(std::FILE* in, std::string& line, size_t& budget) {
   for (;;) {
     line.clear();
-    bool cut = false;
     int c = 0;
     while ((c = std::getc(in)) != EOF) {
+      if (budget == 0) {
+        return Fetch::too_long;
+      }
+      --budget;
       if (line.size() < kMaxHeaderLine) {
         line.push_back(static_cast<char>(c));
-      } else {
-        cut = true;
+      } else if (line[0] != '#') {
+        return Fetch::too_long;
       }
       if (c == '\n') {
         break;
@@ -201,10 +210,12 @@ Fetch pbm_getln(std::FILE* in, std::string& line) {
     if (line.empty()) {
       return Fetch::end_of_file;
     }
+    const size_t size = line.size();
+    if (size >= 2 && line[size - 2] == '\r' && line[size - 1] == '\n') {
+      line.erase(size - 2, 1);
+    }
     if (line[0] == '#') {
       pbm_param(line);
-    } else if (cut) {
-      return Fetch::too_long;
     } else if (line[0] != '\n') {
       return Fetch::line;
     }
@@ -213,7 +224,8 @@ Fetch pbm_getln(std::FILE* in, std::string& line) {
 
 // The next header number: spaces and tabs are skipped, a newline moves on to the next header line,
 // then a run of decimal digits. Carriage return and every other character stop the cursor there.
-PnmStatus get_num_pbm(std::FILE* in, std::string& line, size_t& line_pos, int32_t* target) {
+PnmStatus get_num_pbm(std::FILE* in, std::string& line, size_t& line_pos, size_t& budget,
+                      int32_t* target) {
   for (;;) {
     if (line_pos >= line.size()) {
       return PnmStatus::bad_header;
@@ -222,7 +234,7 @@ PnmStatus get_num_pbm(std::FILE* in, std::string& line, size_t& line_pos, int32_
     if (c == ' ' || c == '\t') {
       ++line_pos;
     } else if (c == '\n') {
-      if (pbm_getln(in, line) != Fetch::line) {
+      if (pbm_getln(in, line, budget) != Fetch::line) {
         return PnmStatus::bad_header;
       }
       line_pos = 0;
@@ -245,20 +257,26 @@ PnmStatus get_num_pbm(std::FILE* in, std::string& line, size_t& line_pos, int32_
   return PnmStatus::ok;
 }
 
+bool is_magic(std::string_view line) {
+  return line.size() >= 2 && line[0] == 'P' && line[1] >= '1' && line[1] <= '6';
+}
+
 PnmStatus read_header_numbers(std::FILE* in, PnmHeader* header) {
   std::string line;
-  const Fetch first = pbm_getln(in, line);
+  size_t budget = kMaxHeaderTotal;
+  const Fetch first = pbm_getln(in, line, budget);
   if (first != Fetch::line) {
-    return first == Fetch::too_long ? PnmStatus::bad_header : PnmStatus::not_pnm;
+    // A line cut short by a cap still shows whether it began with a magic.
+    return first == Fetch::too_long && is_magic(line) ? PnmStatus::bad_header : PnmStatus::not_pnm;
   }
-  if (line.size() < 2 || line[0] != 'P' || line[1] < '1' || line[1] > '6') {
+  if (!is_magic(line)) {
     return PnmStatus::not_pnm;
   }
   header->pnm_class = line[1] - '0';
   size_t line_pos = 2;
-  PnmStatus status = get_num_pbm(in, line, line_pos, &header->cols);
+  PnmStatus status = get_num_pbm(in, line, line_pos, budget, &header->cols);
   if (status == PnmStatus::ok) {
-    status = get_num_pbm(in, line, line_pos, &header->rows);
+    status = get_num_pbm(in, line, line_pos, budget, &header->rows);
   }
   if (status != PnmStatus::ok) {
     return status;
@@ -267,10 +285,44 @@ PnmStatus read_header_numbers(std::FILE* in, PnmHeader* header) {
     header->maxval = 1;
     return PnmStatus::ok;
   }
-  return get_num_pbm(in, line, line_pos, &header->maxval);
+  status = get_num_pbm(in, line, line_pos, budget, &header->maxval);
+  if (status != PnmStatus::ok) {
+    return status;
+  }
+  if (header->pnm_class == 3 || header->pnm_class == 6) {
+    return PnmStatus::colour;
+  }
+  return header->maxval > 255 ? PnmStatus::too_deep : PnmStatus::ok;
 }
 
-// Classes 1 and 2: "%d" integers, each pixel keeping the low 8 bits of its value.
+// Class 1: one character per pixel, "0" or "1", with or without white space between them (netpbm
+// runs a row's digits together). Any other character ends the raster.
+PnmStatus read_bitmap_text(std::FILE* in, Image* image) {
+  ByteReader reader;
+  reader.file = in;
+  unsigned char last = 0;
+  bool stopped = false;
+  const auto cols = static_cast<size_t>(image->dims->cols);
+  for (int32_t row = 0; row < image->dims->rows; ++row) {
+    unsigned char* pixels = image->pixels[row];
+    size_t col = 0;
+    while (!stopped && col < cols) {
+      const int c = reader.peek();
+      if (c == '0' || c == '1') {
+        last = static_cast<unsigned char>(c - '0');
+        pixels[col++] = last;
+      } else if (!is_c_space(c)) {
+        stopped = true;
+        break;
+      }
+      ++reader.cur;
+    }
+    std::memset(pixels + col, last, cols - col);
+  }
+  return reader.error ? PnmStatus::read_error : PnmStatus::ok;
+}
+
+// Class 2: "%d" integers, each pixel keeping the low 8 bits of its value.
 PnmStatus read_ascii_raster(std::FILE* in, Image* image) {
   ByteReader reader;
   reader.file = in;
@@ -399,15 +451,32 @@ PnmStatus read_binary_raster(std::FILE* in, Image* image) {
   return std::ferror(in) != 0 ? PnmStatus::read_error : PnmStatus::ok;
 }
 
+// Class 4: eight pixels to a byte, the most significant bit first, each row padded to a whole
+// byte. A row's bytes are read into the row itself and unpacked from its end, so that no bit is
+// overwritten before it is used.
+PnmStatus read_packed_raster(std::FILE* in, Image* image) {
+  const auto cols = static_cast<size_t>(image->dims->cols);
+  const size_t row_bytes = cols / 8 + (cols % 8 != 0 ? 1 : 0);
+  unsigned char last = 0;
+  bool stopped = false;
+  for (int32_t row = 0; row < image->dims->rows; ++row) {
+    unsigned char* pixels = image->pixels[row];
+    const size_t got = stopped ? 0 : std::fread(pixels, 1, row_bytes, in);
+    stopped = got < row_bytes;
+    const size_t have = std::min(cols, got * 8);
+    for (size_t col = have; col-- > 0;) {
+      const unsigned char byte = pixels[col / 8];
+      pixels[col] = static_cast<unsigned char>((byte >> (7 - col % 8)) & 1u);
+    }
+    finish_row(pixels, have, cols, &last);
+  }
+  return std::ferror(in) != 0 ? PnmStatus::read_error : PnmStatus::ok;
+}
+
 using imagelib_detail::FilePtr;
 
 void cannot_read(const char* path) {
   std::printf("Can't open the PBM file named '%s'\n", path);
-}
-
-[[noreturn]] void sync_error(const char* path) {
-  std::printf("Input_PBM: Sync error, file '%s'. Use ASCII PGM.\n", path);
-  std::exit(3);
 }
 
 }  // namespace
@@ -421,10 +490,24 @@ PnmStatus pbm_read_header(std::FILE* in, PnmHeader* header) {
 }
 
 PnmStatus pbm_read_raster(std::FILE* in, const PnmHeader* header, Image* image) {
-  return header->pnm_class <= 3 ? read_ascii_raster(in, image) : read_binary_raster(in, image);
+  switch (header->pnm_class) {
+    case 1:
+      return read_bitmap_text(in, image);
+    case 2:
+    case 5:
+      if (header->maxval > 255) {
+        return PnmStatus::too_deep;
+      }
+      return header->pnm_class == 2 ? read_ascii_raster(in, image) : read_binary_raster(in, image);
+    case 4:
+      return read_packed_raster(in, image);
+    default:
+      return header->pnm_class == 3 ? read_ascii_raster(in, image) : read_binary_raster(in, image);
+  }
 }
 
-Image* Input_PBM(const char* path) {
+PnmStatus pbm_read_file(const char* path, Image** image) {
+  *image = nullptr;
   // One binary stream serves header and raster alike, so nothing has to be reopened or sought.
   const FilePtr file(std::fopen(path, "rb"));
   PnmHeader header{};
@@ -432,41 +515,61 @@ Image* Input_PBM(const char* path) {
       file == nullptr ? PnmStatus::read_error : pbm_read_header(file.get(), &header);
   switch (status) {
     case PnmStatus::ok:
+    case PnmStatus::colour:
+    case PnmStatus::too_deep:
       break;
     case PnmStatus::not_pnm:
       std::printf("Not a PBM/PGM/PPM file.\n");
-      return nullptr;
+      return status;
     case PnmStatus::bad_header:
       std::printf("Bad PBM/PGM/PPM header.\n");
-      return nullptr;
-    case PnmStatus::read_error:  // includes a directory given as the path
+      return status;
+    default:  // a read error, which includes a directory given as the path
       cannot_read(path);
-      return nullptr;
+      return PnmStatus::read_error;
   }
   // NOLINTBEGIN(cert-err33-c): a console message that cannot be printed leaves nothing to do.
   std::fflush(stdout);
   std::fprintf(stderr, "\nPBM file class %d size %d columns X %d rows Max=%d\n", header.pnm_class,
                header.cols, header.rows, header.maxval);
   // NOLINTEND(cert-err33-c)
-  if (header.pnm_class == 3 || header.pnm_class == 6) {
-    sys_abort(0, "Colour image.");
+  if (status == PnmStatus::colour) {
+    return status;
   }
-  Image* image = newimage(header.rows, header.cols);
-  if (image == nullptr) {
-    return nullptr;
+  if (status == PnmStatus::too_deep) {
+    std::printf("More than 8 bits per sample (maximum %d).\n", header.maxval);
+    return status;
   }
-  image->dims->origin_row = PBM_SE_ORIGIN_ROW;
-  image->dims->origin_col = PBM_SE_ORIGIN_COL;
+  Image* read = newimage(header.rows, header.cols);
+  if (read == nullptr) {
+    return PnmStatus::no_storage;
+  }
+  read->dims->origin_row = PBM_SE_ORIGIN_ROW;
+  read->dims->origin_col = PBM_SE_ORIGIN_COL;
   PBM_SE_ORIGIN_ROW = 0;
   PBM_SE_ORIGIN_COL = 0;
-  if (pbm_read_raster(file.get(), &header, image) != PnmStatus::ok) {
+  if (pbm_read_raster(file.get(), &header, read) != PnmStatus::ok) {
     // A stream error, not an early end: the pixels cannot be trusted.
-    freeimage(image);
+    freeimage(read);
     if (header.pnm_class >= 4) {
-      sync_error(path);
+      std::printf("Input_PBM: Sync error, file '%s'. Use ASCII PGM.\n", path);
+      return PnmStatus::sync_error;
     }
     cannot_read(path);
-    return nullptr;
+    return PnmStatus::read_error;
   }
-  return image;
+  *image = read;
+  return PnmStatus::ok;
+}
+
+Image* Input_PBM(const char* path) {
+  Image* image = nullptr;
+  switch (pbm_read_file(path, &image)) {
+    case PnmStatus::colour:
+      sys_abort(0, "Colour image.");
+    case PnmStatus::sync_error:
+      std::exit(3);
+    default:
+      return image;
+  }
 }

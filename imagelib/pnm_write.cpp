@@ -1,11 +1,18 @@
 #include <sys/types.h>
+#if __has_include(<unistd.h>)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "imagelib/lib.h"
 #include "imagelib/value_text.h"
@@ -27,10 +34,23 @@ constexpr size_t kWriterRoom = imagelib_detail::kMaxLineText + imagelib_detail::
 struct FreeDeleter {
   void operator()(char* memory) const { std::free(memory); }
 };
+using TextBuffer = std::unique_ptr<char, FreeDeleter>;
 
-}  // namespace
+TextBuffer text_buffer(size_t size) {
+  return TextBuffer(static_cast<char*>(std::malloc(size)));
+}
 
-bool pbm_write(std::FILE* out, const Image* image) {
+// A shorter text gets a buffer that holds it whole: a value takes at most 4 bytes and a line
+// break 1, once per value at most.
+size_t text_size(const ImageDims& dims) {
+  const uint64_t pixels = static_cast<uint64_t>(dims.rows) * static_cast<uint64_t>(dims.cols);
+  return pixels >= kPiece ? kPiece + kWriterRoom
+                          : static_cast<size_t>(std::min<uint64_t>(5 * pixels + 2 * kWriterRoom,
+                                                                   kPiece + kWriterRoom));
+}
+
+// Writes image as pbm_write does, through a buffer of text_size bytes.
+bool write_text(std::FILE* out, const Image* image, char* const start, size_t size) {
   const ImageDims& dims = *image->dims;
   // A line break follows every (limit + 1)-th value; the count runs on across image rows.
   const int32_t per_line = dims.cols > 20 ? 21 : dims.cols;
@@ -38,17 +58,6 @@ bool pbm_write(std::FILE* out, const Image* image) {
                    dims.cols, dims.rows, 255) < 0) {
     return false;
   }
-  // A shorter text gets a buffer that holds it whole: a value takes at most 4 bytes and a line
-  // break 1, once per value at most.
-  const uint64_t pixels = static_cast<uint64_t>(dims.rows) * static_cast<uint64_t>(dims.cols);
-  const size_t size = pixels >= kPiece ? kPiece + kWriterRoom
-                                       : static_cast<size_t>(std::min<uint64_t>(
-                                             5 * pixels + 2 * kWriterRoom, kPiece + kWriterRoom));
-  const std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::malloc(size)));
-  if (buffer == nullptr) {
-    return false;
-  }
-  char* const start = buffer.get();
   // The first piece ends where the file reaches a multiple of kPiece (a stream that cannot tell its
   // position counts from zero).
   const off_t position = ftello(out);
@@ -80,7 +89,112 @@ bool pbm_write(std::FILE* out, const Image* image) {
   return std::fwrite(start, 1, used, out) == used && std::fflush(out) == 0 && std::ferror(out) == 0;
 }
 
+enum class Replaced { done, failed, not_tried };
+
+#if __has_include(<unistd.h>)
+// A file the user owns, may write and that has no other names is replaced whole: a link or a
+// file of another owner would lose what the rename cannot carry over.
+bool replaceable(const char* path, const struct stat& info) {
+  if (!S_ISREG(info.st_mode) || info.st_nlink != 1 || info.st_uid != geteuid()) {
+    return false;
+  }
+  // The same test the direct write would meet, without truncating anything.
+  const int fd = open(path, O_WRONLY | O_NOCTTY);
+  return fd >= 0 && close(fd) == 0;
+}
+
+// Writes the text to a new file beside the target, then renames it over the target, so that a
+// failed run (no memory, a full disk, a file size limit) leaves an old file as it was. not_tried
+// when that cannot be done: the caller then writes directly. A symbolic link is followed, and
+// stays a link.
+Replaced replace_whole(const Image* image, const char* path, char* buffer, size_t size) {
+  std::string target = path;
+  struct stat info {};
+  const bool exists = lstat(path, &info) == 0;
+  if (!exists && errno != ENOENT) {
+    return Replaced::not_tried;
+  }
+  if (exists && S_ISLNK(info.st_mode)) {
+    const std::unique_ptr<char, FreeDeleter> resolved(realpath(path, nullptr));
+    if (resolved == nullptr || stat(resolved.get(), &info) != 0) {
+      return Replaced::not_tried;
+    }
+    target = resolved.get();
+  }
+  if (exists && !replaceable(target.c_str(), info)) {
+    return Replaced::not_tried;
+  }
+  const size_t slash = target.rfind('/');
+  std::string temporary = target.substr(0, slash == std::string::npos ? 0 : slash + 1) + "." +
+                          target.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    return Replaced::not_tried;
+  }
+  mode_t mode = 0;
+  if (exists) {
+    mode = info.st_mode & 07777;
+  } else {
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  struct stat made {};
+  // The group first: changing it may clear the set-group-ID bit that fchmod then sets.
+  const bool group_kept =
+      !exists || (fstat(fd, &made) == 0 && (made.st_gid == info.st_gid ||
+                                            fchown(fd, static_cast<uid_t>(-1), info.st_gid) == 0));
+  std::FILE* out = group_kept && fchmod(fd, mode) == 0 ? fdopen(fd, "w") : nullptr;
+  if (out == nullptr) {
+    close(fd);
+    unlink(temporary.c_str());
+    return Replaced::not_tried;
+  }
+  // NOLINTNEXTLINE(cert-err33-c): the text is buffered in large pieces already.
+  std::setvbuf(out, nullptr, _IONBF, 0);
+  const bool written = write_text(out, image, buffer, size);
+  if (std::fclose(out) != 0 || !written) {
+    unlink(temporary.c_str());
+    return Replaced::failed;
+  }
+  if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+    unlink(temporary.c_str());
+    return Replaced::not_tried;
+  }
+  return Replaced::done;
+}
+#else
+Replaced replace_whole(const Image*, const char*, char*, size_t) {
+  return Replaced::not_tried;
+}
+#endif
+
+}  // namespace
+
+bool pbm_write(std::FILE* out, const Image* image) {
+  const size_t size = text_size(*image->dims);
+  const TextBuffer buffer = text_buffer(size);
+  return buffer != nullptr && write_text(out, image, buffer.get(), size);
+}
+
 Image* Output_PBM(Image* image, const char* path) {
+  // Everything the writing needs is allocated before any output is opened, so that running out
+  // of memory cannot leave an old file truncated.
+  const size_t size = text_size(*image->dims);
+  const TextBuffer buffer = text_buffer(size);
+  if (buffer == nullptr) {
+    sys_abort(0, "Can't write output file.");
+  }
+  switch (replace_whole(image, path, buffer.get(), size)) {
+    case Replaced::done:
+      return image;
+    case Replaced::failed:
+      sys_abort(0, "Can't write output file.");
+    case Replaced::not_tried:
+      break;
+  }
+  // A device, a pipe, a file with other names or of another owner, or a directory that takes no
+  // new file: written in place.
   std::FILE* out = std::fopen(path, "w");
   if (out == nullptr) {
     sys_abort(0, "Can't open output file.");
@@ -89,7 +203,7 @@ Image* Output_PBM(Image* image, const char* path) {
   // piece into two system calls. If it cannot be turned off, the stream stays buffered.
   // NOLINTNEXTLINE(cert-err33-c): either way the output is the same.
   std::setvbuf(out, nullptr, _IONBF, 0);
-  const bool written = pbm_write(out, image);
+  const bool written = write_text(out, image, buffer.get(), size);
   if (std::fclose(out) != 0 || !written) {
     sys_abort(0, "Can't write output file.");
   }

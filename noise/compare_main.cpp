@@ -10,9 +10,11 @@
 namespace {
 
 // NOLINTBEGIN(cert-err33-c): diagnostics on standard error; one that cannot be printed is lost.
+// The library's reader without its exits: a colour file or an unreadable binary raster is
+// refused here like any other input.
 Image* read_or_report(const char* path) {
-  Image* image = Input_PBM(path);
-  if (image == nullptr) {
+  Image* image = nullptr;
+  if (pbm_read_file(path, &image) != PnmStatus::ok) {
     std::fflush(stdout);
     std::fprintf(stderr, "pnm_compare: cannot read '%s'\n", path);
   }

@@ -3,6 +3,7 @@
 
 #include "imagelib/lib.h"
 #include "noise/command.h"
+#include "noise/output_target.h"
 
 // The two images live until the process ends, which returns their memory at once; releasing them
 // row by row first would only delay the exit. These handles hold them to the end, so leak
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
         "percentage>\n");
     return 1;
   }
+  ignore_write_signals();
+  // Decided before anything is printed, so that no message lands in the image.
+  std::FILE* image_out = claim_standard_output(arguments.output_path);
   Image*& input = funcao_exe_input;
   Image*& noisy = funcao_exe_noisy;
   // The input is read before the percentages are looked at, so its faults are reported first.
@@ -40,7 +44,11 @@ int main(int argc, char** argv) {
 
   copy(&noisy, input);
   add_noise(noisy, settings);
-  Output_PBM(noisy, arguments.output_path);
+  if (image_out == nullptr) {
+    Output_PBM(noisy, arguments.output_path);
+  } else if (!pbm_write(image_out, noisy) || std::fclose(image_out) != 0) {
+    sys_abort(0, "Can't write output file.");
+  }
 
   std::printf("SUCESSO!\n");
   std::printf("O arquivo se encontra em '%s'.\n", arguments.output_path);

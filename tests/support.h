@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +15,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -78,6 +81,7 @@ inline ImagePtr image_of(int32_t rows, int32_t cols, const std::vector<int>& val
 
 struct RunResult {
   int status = -1;  // exit status, or -1 when the process did not exit normally
+  bool timed_out = false;
   std::string out;
   std::string err;
 };
@@ -98,13 +102,15 @@ class TempDirTest : public ::testing::Test {
   }
 
   // Runs program with args; its standard output and error go to files, or both to one file
-  // (out) when merged.
+  // (out) when merged. A run that has not ended after time_limit seconds is killed, with every
+  // process it started (a shell's pipeline).
   RunResult run(const std::string& program, const std::vector<std::string>& args,
-                bool merged = false) const {
+                bool merged = false, int time_limit = 120) const {
     const fs::path out = dir_ / ".stdout";
     const fs::path err = merged ? out : dir_ / ".stderr";
     const pid_t pid = fork();
     if (pid == 0) {
+      setpgid(0, 0);
       const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       const int err_fd = merged ? out_fd : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(out_fd, 1);
@@ -121,8 +127,17 @@ class TempDirTest : public ::testing::Test {
       _exit(127);
     }
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
     RunResult result;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(time_limit);
+    while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(-pid, SIGKILL);
+        waitpid(pid, &wstatus, 0);
+        result.timed_out = true;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     result.out = slurp(out);
     result.err = merged ? "" : slurp(err);

@@ -2,6 +2,9 @@
 // their order, the exit status, and funcao_exe's output file, which a run that fails before
 // writing leaves untouched.
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -61,6 +64,7 @@ struct Case {
   std::vector<Piece> transcript;          // everything printed, in order
   std::string written = kKept;            // out.pgm afterwards
   std::vector<std::string> compare_args;  // runs pnm_compare with these instead, when given
+  std::string feed;  // a shell command whose output is the command's standard input, when given
 };
 
 Case refused(std::string name, std::string bytes, const std::string& message) {
@@ -148,7 +152,7 @@ std::vector<Case> cases() {
   all.push_back(not_pnm("NUL before magic", std::string("\0P2 1 1 255\n7\n", 14)));
 
   all.push_back(bad_header("letter after magic", "P2x 1 1 255\n"));
-  all.push_back(bad_header("CR LF header", "P2 3\r\n2\r\n255\r\n1 2 3 4 5 6\r\n"));
+  all.push_back(bad_header("CR alone ends no header line", "P2 3\r2\r255\r1 2 3 4 5 6\r"));
   all.push_back(bad_header("hash after a number", "P2 3 #2 255\n"));
   all.push_back(bad_header("signed width", "P2 -3 2 255\n"));
   all.push_back(bad_header("signed maximum", "P2 3 2 +255\n"));
@@ -171,6 +175,39 @@ std::vector<Case> cases() {
   all.push_back(colour("P6", "P6 1 1 255\n\x01\x02\x03", 6, 1, 1));
   all.push_back(colour("P3 truncated", "P3 2 1 255\n1 2", 3, 2, 1));
   all.push_back(colour("P6 without raster", "P6 1 1 255\n", 6, 1, 1));
+  all.push_back(colour("P6 of 16 bits", "P6 1 1 65535\n\x01\x02\x03\x04\x05\x06", 6, 1, 1));
+  all.back().transcript[0] = class_line(6, 1, 1, 65535);
+
+  for (const auto& [pnm_class, maximum] : {std::pair{5, 65535}, {2, 256}, {5, 1023}, {2, 4095}}) {
+    const std::string max = std::to_string(maximum);
+    Case deep = refused("P" + std::to_string(pnm_class) + " of maximum " + max,
+                        "P" + std::to_string(pnm_class) + " 2 1 " + max + "\n",
+                        "More than 8 bits per sample (maximum " + max + ").\n");
+    deep.bytes += pnm_class == 5 ? std::string("\x00\x01\x00\x02", 4) : "1 2\n";
+    deep.transcript.insert(deep.transcript.begin(), class_line(pnm_class, 2, 1, maximum));
+    all.push_back(deep);
+  }
+
+  // Endless input ends at the header's caps, at once for a line that passes its own; each runs
+  // under the time limit of the harness.
+  Case zeros = not_pnm("endless NUL bytes", "");
+  zeros.input = "/dev/zero";
+  zeros.transcript = {out("Not a PBM/PGM/PPM file.\nNo input image ('/dev/zero')\n")};
+  all.push_back(zeros);
+  for (const auto& [name, feed, message] :
+       {std::tuple{"endless comment", "printf 'P2\\n#'; cat /dev/zero",
+                   "Bad PBM/PGM/PPM header.\n"},
+        {"endless blank lines after the magic", "printf 'P2\\n'; yes ''",
+         "Bad PBM/PGM/PPM header.\n"},
+        {"endless blank lines before the magic", "yes ''", "Not a PBM/PGM/PPM file.\n"},
+        {"endless header line", "printf 'P2 1'; yes ' ' | tr -d '\\n'",
+         "Bad PBM/PGM/PPM header.\n"}}) {
+    Case endless = refused(name, "", message);
+    endless.feed = feed;
+    endless.input = "/dev/stdin";
+    endless.transcript = {out(std::string(message) + "No input image ('/dev/stdin')\n")};
+    all.push_back(endless);
+  }
 
   // Sizes no machine can hold end at once, before any pixel is touched.
   for (const auto& [cols, rows] :
@@ -190,8 +227,14 @@ std::vector<Case> cases() {
                         class_line(2, 3, 1, 255), head + "3 1 255\n1 1 1 \n\n"));
   all.push_back(read_as("P2 giant raster values", "P2 3 1 255\n99999999999 -99999999999 300\n",
                         class_line(2, 3, 1, 255), head + "3 1 255\n255 0 44 \n\n"));
-  all.push_back(read_as("P4 truncated", "P4 2 2\n\x07", class_line(4, 2, 2, 1),
-                        head + "2 2 255\n7 7 \n7 7 \n\n"));
+  all.push_back(read_as("P4 truncated", "P4 2 2\n\xc0", class_line(4, 2, 2, 1),
+                        head + "2 2 255\n1 1 \n1 1 \n\n"));
+  all.push_back(read_as("P4 padding bits", "P4 3 2\n\xbf\x5f", class_line(4, 3, 2, 1),
+                        head + "3 2 255\n1 0 1 \n0 1 0 \n\n"));
+  all.push_back(read_as("P1 digits run together", "P1 3 2\n010\n11", class_line(1, 3, 2, 1),
+                        head + "3 2 255\n0 1 0 \n1 1 1 \n\n"));
+  all.push_back(read_as("CR LF header", "P2 3\r\n2\r\n255\r\n1 2 3 4 5 6\r\n",
+                        class_line(2, 3, 2, 255), head + "3 2 255\n1 2 3 \n4 5 6 \n\n"));
   all.push_back(read_as("P5 truncated", "P5 2 2 255\n\x01\x02\x03", class_line(5, 2, 2, 255),
                         head + "2 2 255\n1 2 \n3 3 \n\n"));
   all.push_back(read_as("P5 raster missing", "P5 2 1 255", class_line(5, 2, 1, 255),
@@ -275,9 +318,25 @@ std::vector<Case> cases() {
     c.transcript.push_back(err("pnm_compare: cannot read 'in.pnm'\n"));
     all.push_back(c);
   }
+  // Its own line ends every refusal, the library's included.
   Case compare_colour = colour("pnm_compare, colour input", "P6 1 1 255\n\x01\x02\x03", 6, 1, 1);
   compare_colour.compare_args = {"in.pnm", "good.pgm"};
+  compare_colour.transcript.back() = err("pnm_compare: cannot read 'in.pnm'\n");
   all.push_back(compare_colour);
+  Case compare_deep = compare_colour;
+  compare_deep.name = "pnm_compare, 16-bit input";
+  compare_deep.bytes = "P5 1 1 65535\n\x01\x02";
+  compare_deep.transcript = {class_line(5, 1, 1, 65535),
+                             out("More than 8 bits per sample (maximum 65535).\n"),
+                             err("pnm_compare: cannot read 'in.pnm'\n")};
+  all.push_back(compare_deep);
+  Case compare_endless = compare_colour;
+  compare_endless.name = "pnm_compare, endless comment";
+  compare_endless.feed = "printf 'P5\\n#'; cat /dev/zero";
+  compare_endless.compare_args = {"good.pgm", "/dev/stdin"};
+  compare_endless.transcript = {class_line(2, 1, 1, 255), out("Bad PBM/PGM/PPM header.\n"),
+                                err("pnm_compare: cannot read '/dev/stdin'\n")};
+  all.push_back(compare_endless);
   Case compare_short = compare_colour;
   compare_short.name = "pnm_compare, raster missing reads as zeros";
   compare_short.bytes = "P5 1 1 255\n";
@@ -308,9 +367,15 @@ TEST_F(BadInputTest, EachEndsWithItsMessagesStatusAndOutput) {
     const std::vector<std::string> args =
         compare ? c.compare_args
                 : std::vector<std::string>{c.input, c.output, c.percentages[0], c.percentages[1]};
+    const std::string program = compare ? kCompare : kExe;
     for (const bool merged : {false, true}) {
       file("out.pgm", kKept);
-      const RunResult r = run(compare ? kCompare : kExe, args, merged);
+      std::vector<std::string> shell_args{"-c", "{ " + c.feed + "; } | exec \"$0\" \"$@\"",
+                                          program};
+      shell_args.insert(shell_args.end(), args.begin(), args.end());
+      const RunResult r =
+          c.feed.empty() ? run(program, args, merged, 20) : run("/bin/sh", shell_args, merged, 20);
+      EXPECT_FALSE(r.timed_out);
       EXPECT_EQ(r.status, c.status);
       if (merged) {
         EXPECT_EQ(r.out, all_text);
@@ -341,4 +406,95 @@ TEST_F(BadInputTest, FailedRunsCreateNoOutput) {
     EXPECT_NE(run(kExe, args).status, 0) << args[0];
     EXPECT_FALSE(std::filesystem::exists(dir_ / "new.pgm")) << args[0];
   }
+}
+
+// An in-place run whose output cannot be written whole, on a full file system (a small tmpfs,
+// where mounting is allowed) and under a file size limit, keeps its input and leaves nothing else.
+TEST_F(BadInputTest, InPlaceRunThatCannotWriteKeepsTheInput) {
+  const std::string input = "P5 100 100 255\n" + std::string(10000, '\x80');
+  const std::string small = (dir_ / "small").string();
+  std::filesystem::create_directory(small);
+  const bool mounted =
+      std::system(("mount -t tmpfs -o size=32k tmpfs '" + small + "' 2>/dev/null").c_str()) == 0;
+  for (const bool full_disk : {true, false}) {
+    if (full_disk && !mounted) {
+      std::printf("no tmpfs could be mounted here: the full disk is not tried\n");
+      continue;
+    }
+    SCOPED_TRACE(full_disk ? "full disk" : "file size limit");
+    const std::string v = small + "/v.pgm";
+    testsupport::spit(v, input);
+    const std::string limit = full_disk ? "" : "ulimit -f 20; trap '' XFSZ; ";
+    const RunResult r = run("/bin/sh", {"-c", limit + "exec \"$0\" \"$1\" \"$1\" 30 10", kExe, v});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              class_line(5, 100, 100, 255).text + abort_line("Can't write output file.").text);
+    EXPECT_EQ(slurp(v), input);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(small)) {
+      left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"v.pgm"});
+    std::filesystem::remove(v);
+  }
+  if (mounted) {
+    EXPECT_EQ(std::system(("umount '" + small + "'").c_str()), 0);
+  }
+}
+
+// A replaced file keeps its permission bits, a new one gets 0666 less the umask, a symbolic link
+// stays a link to the new text, and a file with a second name is written in place, so both
+// names see the new text.
+TEST_F(BadInputTest, ReplacedOutputsKeepModesLinksAndNames) {
+  file("in.pgm", "P2 1 1 255\n7\n");
+  const std::string written = "P2\n#origin 0 0\n1 1 255\n7 \n\n";
+  const std::filesystem::path old_file = file("old.pgm", kKept);
+  std::filesystem::permissions(old_file, std::filesystem::perms(0604));
+  file("target.pgm", kKept);
+  std::filesystem::create_symlink("target.pgm", dir_ / "link.pgm");
+  file("twice.pgm", kKept);
+  std::filesystem::create_hard_link(dir_ / "twice.pgm", dir_ / "other_name.pgm");
+  for (const std::string output : {"old.pgm", "new.pgm", "link.pgm", "twice.pgm"}) {
+    EXPECT_EQ(
+        run("/bin/sh", {"-c", "umask 027; exec \"$0\" in.pgm \"$1\" 30 0", kExe, output}).status, 0)
+        << output;
+    EXPECT_EQ(slurp(dir_ / output), written) << output;
+  }
+  EXPECT_EQ(std::filesystem::status(old_file).permissions(), std::filesystem::perms(0604));
+  EXPECT_EQ(std::filesystem::status(dir_ / "new.pgm").permissions(), std::filesystem::perms(0640));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.pgm"));
+  EXPECT_EQ(slurp(dir_ / "target.pgm"), written);
+  EXPECT_EQ(slurp(dir_ / "other_name.pgm"), written);
+  EXPECT_EQ(std::filesystem::hard_link_count(dir_ / "twice.pgm"), 2u);
+}
+
+// An output path naming the file standard output already is (a file, or a pipe) gets the image
+// alone there; every message goes to standard error instead. A reader that goes away early is a
+// failed write.
+TEST_F(BadInputTest, OutputNamedAsStandardOutputHoldsOnlyTheImage) {
+  file("in.pgm", "P5 400 300 255\n" + std::string(400 * 300, '\x80'));
+  ASSERT_EQ(run(kExe, {"in.pgm", "reference.pgm", "30", "10"}).status, 0);
+  const std::string image = slurp(dir_ / "reference.pgm");
+  const std::string messages =
+      class_line(5, 400, 300, 255).text + description("10.0", "30.0", "70.0").text;
+  for (const auto& [command, output] :
+       {std::pair{"exec \"$0\" in.pgm /dev/stdout 30 10 >image.pgm", "/dev/stdout"},
+        {"exec \"$0\" in.pgm image.pgm 30 10 >image.pgm", "image.pgm"},
+        {"\"$0\" in.pgm /dev/stdout 30 10 | cat >image.pgm", "/dev/stdout"}}) {
+    const RunResult r = run("/bin/sh", {"-c", command, kExe});
+    EXPECT_EQ(r.status, 0) << command;
+    EXPECT_EQ(r.out, "") << command;
+    EXPECT_EQ(r.err, messages + success(output).text) << command;
+    EXPECT_EQ(slurp(dir_ / "image.pgm"), image) << command;
+  }
+  const RunResult closed = run(
+      "/bin/sh",
+      {"-c", "{ \"$0\" in.pgm /dev/stdout 30 10; echo $? >status; } | head -c 1 >/dev/null", kExe});
+  EXPECT_EQ(closed.err, messages + abort_line("Can't write output file.").text);
+  EXPECT_EQ(slurp(dir_ / "status"), "2\n");
+  // /dev/null stays an ordinary output.
+  const RunResult null =
+      run("/bin/sh", {"-c", "exec \"$0\" in.pgm /dev/null 30 10 >/dev/null", kExe});
+  EXPECT_EQ(null.status, 0);
+  EXPECT_EQ(null.err, class_line(5, 400, 300, 255).text);
 }

@@ -44,11 +44,11 @@ TEST_F(CommandTest, FewerThanFourArgumentsPrintUsage) {
 }
 
 TEST_F(CommandTest, DensityZeroRewritesTheInputAsP2WithItsOrigin) {
-  file("in.pgm", std::string("#origin 3 5\nP5 2 2 65535\n\x01\xff\x00\x80", 30));
+  file("in.pgm", std::string("#origin 3 5\nP5 2 2 255\n\x01\xff\x00\x80", 28));
   const RunResult r = noise("in.pgm", "100", "0");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, description("0.0", "100.0", "0.0") + success("out.pgm"));
-  EXPECT_EQ(r.err, "\nPBM file class 5 size 2 columns X 2 rows Max=65535\n");
+  EXPECT_EQ(r.err, "\nPBM file class 5 size 2 columns X 2 rows Max=255\n");
   EXPECT_EQ(output(), "P2\n#origin 3 5\n2 2 255\n1 255 \n0 128 \n\n");
 }
 

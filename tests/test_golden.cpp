@@ -88,7 +88,7 @@ std::string p1(const std::string& pixels) {
   return text;
 }
 
-// Without white space between them, P1 digits run together into one "%d" integer.
+// P1 digits with and without white space between them, each one pixel.
 std::string run_together_p1() {
   std::string text = "P1\n40 30\n";
   for (int i = 0; i < 40 * 30; ++i) {
@@ -100,7 +100,7 @@ std::string run_together_p1() {
   return text;
 }
 
-// P4 bytes are taken one per pixel, not unpacked.
+// The photograph's bytes as P4 bits, eight pixels each.
 std::string p4(const std::string& pixels) {
   return "P4\n#origin 12 34\n384 303\n" + pixels;
 }
@@ -159,9 +159,9 @@ TEST_F(GoldenTest, OutputBytesStayExactlyAsPinned) {
       {"p5_truncated.pgm", "30", "5", 0x06c6a116d18d80fb},
       {"p1.pbm", "30", "10", 0xc100dd1ae0440d5e},
       {"p1.pbm", "50", "100", 0xcbbd21b50b42923e},
-      {"p1_run_together.pbm", "30", "0", 0x70e4f6ad74db1501},
-      {"p4.pbm", "30", "10", 0x1dd2f2b281e8edc4},
-      {"p4.pbm", "100", "100", 0xc54e455015d246fd},
+      {"p1_run_together.pbm", "30", "0", 0x7e6eca769ffe80a9},
+      {"p4.pbm", "30", "10", 0xd30c64c57a5a0257},
+      {"p4.pbm", "100", "100", 0x78a13ff3eda63bfd},
       {"narrow.pgm", "30", "10", 0x2c2595710ac396d1},
       {"narrow.pgm", "30", "0", 0xfff843b4310a80dd},
       {"wide.pgm", "30", "10", 0xef70ec6926150f75},

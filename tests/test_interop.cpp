@@ -311,11 +311,15 @@ struct ForeignCase {
 const ForeignCase kForeign[] = {
     {Tool::netpbm, "plain_P2", "pamtopnm -plain {in} > {out}", "P2", false},
     {Tool::netpbm, "raw_P5", "pamtopnm {in} > {out}", "P5", false},
+    {Tool::netpbm, "plain_P1", "pamthreshold -simple {in} | pamtopnm -plain > {out}", "P1", false},
+    {Tool::netpbm, "raw_P4", "pamthreshold -simple {in} | pamtopnm > {out}", "P4", false},
     {Tool::imagemagick, "plain_P1",
      "{convert} {in} -threshold 50% +set comment -compress none pbm:{out}", "P1", false},
     {Tool::imagemagick, "plain_P1_comment",
      "{convert} {in} -threshold 50% -set comment 'made by ImageMagick' -compress none pbm:{out}",
      "P1", true},
+    {Tool::imagemagick, "raw_P4", "{convert} {in} -threshold 50% +set comment pbm:{out}", "P4",
+     false},
     {Tool::imagemagick, "plain_P2", "{convert} {in} -depth 8 +set comment -compress none pgm:{out}",
      "P2", false},
     {Tool::imagemagick, "plain_P2_comment",
@@ -356,7 +360,7 @@ TEST_P(ForeignFiles, ReadWithThePixelValuesTheToolsReport) {
   if (!tools().has(writer.tool)) {
     GTEST_SKIP() << name_of(writer.tool) << " is not installed; install it to run this test";
   }
-  const bool bitmap = std::string(writer.magic) == "P1";
+  const bool bitmap = std::string(writer.magic) == "P1" || std::string(writer.magic) == "P4";
   for (const Size size : kSizes) {
     SCOPED_TRACE(std::to_string(size.cols) + "x" + std::to_string(size.rows));
     const std::string in = file("source.pgm", source_image(size));
@@ -384,6 +388,34 @@ INSTANTIATE_TEST_SUITE_P(Interop, ForeignFiles, testing::ValuesIn(kForeign),
                          [](const testing::TestParamInfo<ForeignCase>& info) {
                            return std::string(name_of(info.param.tool)) + "_" + info.param.label;
                          });
+
+// Greymaps of more than 8 bits, as the tools write them, are refused with the maximum named.
+TEST_F(InteropTest, DeepGreymapsFromTheToolsAreRefused) {
+  const std::string in = file("source.pgm", source_image({21, 4}));
+  const std::string out = (dir_ / "deep.pgm").string();
+  int asked = 0;
+  for (const auto& [tool, command] :
+       {std::pair{Tool::netpbm, "pamdepth 65535 {in} > {out}"},
+        {Tool::netpbm, "pamdepth 1023 {in} | pamtopnm -plain > {out}"},
+        {Tool::imagemagick, "{convert} {in} -depth 16 pgm:{out}"},
+        {Tool::imagemagick, "{convert} {in} -depth 16 -compress none pgm:{out}"}}) {
+    if (!tools().has(tool)) {
+      continue;
+    }
+    ++asked;
+    ASSERT_EQ(sh(expand(command, in, out)).status, 0) << command;
+    const RunResult r = run(kExe, {out, "o.pgm", "30", "10"});
+    EXPECT_EQ(r.status, 2) << command;
+    const std::string maximum =
+        std::string(command).find("1023") != std::string::npos ? "1023" : "65535";
+    EXPECT_EQ(r.out, "More than 8 bits per sample (maximum " + maximum + ").\nNo input image ('" +
+                         out + "')\n")
+        << command;
+  }
+  if (asked == 0) {
+    GTEST_SKIP() << "neither netpbm nor ImageMagick is installed";
+  }
+}
 
 // The greymaps kept in the repository, written by other programs, read as every installed tool
 // reads them.

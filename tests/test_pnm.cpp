@@ -100,9 +100,44 @@ TEST_F(PnmTest, ReadsBitmapsAsTheyStandWithMaximumOne) {
   ASSERT_NE(read("P1\n2 2\n0 1\n1 0\n"), nullptr);
   EXPECT_EQ(pixels_of(image_), seq({0, 1, 1, 0}));
   EXPECT_EQ(err_, "\nPBM file class 1 size 2 columns X 2 rows Max=1\n");
-  ASSERT_NE(read(std::string("P4 3 1\n\x07\x00\xff", 10)),
-            nullptr);  // one byte per pixel, no unpacking
-  EXPECT_EQ(pixels_of(image_), seq({7, 0, 255}));
+}
+
+// netpbm runs a row's digits together; each digit is a pixel, with or without white space.
+TEST_F(PnmTest, PlainBitmapDigitsAreOnePixelEach) {
+  struct Case {
+    std::string bytes;
+    std::vector<int> pixels;
+  };
+  for (const Case& c : {Case{"P1\n3 2\n010\n110\n", {0, 1, 0, 1, 1, 0}},
+                        {"P1 3 2\n0 1\t0\r\n1\n\n1 0", {0, 1, 0, 1, 1, 0}},
+                        {"P1 3 2\n0110", {0, 1, 1, 0, 0, 0}},
+                        {"P1 3 2\n01 2 1", {0, 1, 1, 1, 1, 1}},
+                        {"P1 3 2\n01-1", {0, 1, 1, 1, 1, 1}},
+                        {"P1 3 1\n# not a comment here\n1", {0, 0, 0}},
+                        {"P1 3 1\n", {0, 0, 0}}}) {
+    ASSERT_NE(read(c.bytes), nullptr) << c.bytes;
+    EXPECT_EQ(pixels_of(image_), c.pixels) << c.bytes;
+  }
+}
+
+// Eight pixels to a byte, most significant bit first; each row starts on a new byte, and the
+// padding bits are never pixels.
+TEST_F(PnmTest, RawBitmapBitsAreUnpackedRowByRow) {
+  struct Case {
+    std::string bytes;
+    std::vector<int> pixels;
+  };
+  for (const Case& c :
+       {Case{std::string("P4 3 2\n\xbf\x40", 9), {1, 0, 1, 0, 1, 0}},
+        {std::string("P4 10 1\n\x81\xff", 10), {1, 0, 0, 0, 0, 0, 0, 1, 1, 1}},
+        {std::string("P4 8 2\n\x0f", 8), {0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+        {std::string("P4 9 2\n\xf0\x00\x01", 10),
+         {1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1}},
+        {std::string("P4 2 2\n", 7), {0, 0, 0, 0}}}) {
+    ASSERT_NE(read(c.bytes), nullptr) << c.bytes;
+    EXPECT_EQ(pixels_of(image_), c.pixels) << c.bytes;
+    EXPECT_NE(err_.find("Max=1\n"), std::string::npos);
+  }
 }
 
 TEST_F(PnmTest, AsciiValuesKeepTheLowEightBitsOfTheirClampedInteger) {
@@ -154,14 +189,25 @@ TEST_F(PnmTest, BinaryRasterFromAFileLeavesTheStreamAfterIt) {
   }
 }
 
-TEST_F(PnmTest, BinaryGreymapsReadOneBytePerPixelWhateverTheMaximum) {
-  ASSERT_NE(read("P5 2 1 65535\n\x01\x02"), nullptr);
-  EXPECT_EQ(pixels_of(image_), seq({1, 2}));
-  EXPECT_EQ(err_, "\nPBM file class 5 size 2 columns X 1 rows Max=65535\n");
+TEST_F(PnmTest, BinaryGreymapsReadOneBytePerPixel) {
   ASSERT_NE(read("P5\n2\n1\n255\n\x0a\x14"), nullptr);
   EXPECT_EQ(pixels_of(image_), seq({10, 20}));
   ASSERT_NE(read("P5 2 1 255 trailing # text\r\n\x0a\x14"), nullptr);
   EXPECT_EQ(pixels_of(image_), seq({10, 20}));
+}
+
+// Header lines written by Windows tools end in CR LF. Only a CR just before a newline belongs to
+// the line end; the raster begins right after that newline, whatever its first byte.
+TEST_F(PnmTest, CarriageReturnBeforeAHeaderNewlineEndsTheLine) {
+  ASSERT_NE(read("P2 3\r\n2\r\n255\r\n1 2 3 4 5 6\r\n"), nullptr);
+  EXPECT_EQ(pixels_of(image_), seq({1, 2, 3, 4, 5, 6}));
+  ASSERT_NE(read("P5\r\n#origin 4 7\r\n\r\n2 1\r\n255\r\n\r\x0d"), nullptr);
+  EXPECT_EQ(pixels_of(image_), seq({13, 13}));
+  EXPECT_EQ(image_->dims->origin_col, 4);
+  EXPECT_EQ(image_->dims->origin_row, 7);
+  EXPECT_EQ(read("P2 3\r 2 255\n"), nullptr);
+  EXPECT_EQ(out_, "Bad PBM/PGM/PPM header.\n");
+  EXPECT_EQ(read("P2 3\r\r\n2 255\n"), nullptr);
 }
 
 TEST_F(PnmTest, ShortRasterRepeatsTheLastValueOrZero) {
@@ -197,6 +243,13 @@ TEST_F(PnmTest, FilesFromOtherProgramsRead) {
   EXPECT_EQ(pixels_of(raw), pixels_of(plain));
   freeimage(raw);
   freeimage(plain);
+  ASSERT_NE(read(slurp(dir + "hopper_1bit.pbm")), nullptr);
+  const std::vector<int> bits = pixels_of(image_);
+  ASSERT_NE(read(slurp(dir + "hopper_1bit_plain.pbm")), nullptr);
+  EXPECT_EQ(pixels_of(image_), bits);
+  EXPECT_EQ(bits.size(), 128u * 128u);
+  EXPECT_EQ(read(slurp(dir + "hopper_16bit.pgm")), nullptr);
+  EXPECT_EQ(out_, "More than 8 bits per sample (maximum 65535).\n");
 }
 
 TEST_F(PnmTest, WriterBreaksLinesAfterEveryTwentyFirstValueAcrossRows) {

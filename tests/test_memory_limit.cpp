@@ -1,0 +1,175 @@
+// Memory limits read from small trees standing in for /proc and /sys, the address space limit
+// end to end, and one run in a child cgroup of the test's own where one can be made.
+#include "imagelib/memory_limit.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "support.h"
+
+using imagelib_detail::cgroup_room;
+using imagelib_detail::kNoLimit;
+using imagelib_detail::memory_cgroups;
+using testsupport::RunResult;
+
+namespace {
+
+const std::string kExe = FUNCAO_EXE;
+
+// mountinfo lines as this machine's kind of host writes them: version 1 controllers each on its
+// own mount, with the unified hierarchy beside them.
+const std::string kHybridMounts =
+    "31 23 0:28 / /sys/fs/cgroup rw,relatime - tmpfs tmpfs rw,mode=755\n"
+    "32 31 0:29 / /sys/fs/cgroup/cpu rw,relatime - cgroup cgroup rw,cpu\n"
+    "35 31 0:32 / /sys/fs/cgroup/memory rw,relatime - cgroup cgroup rw,memory\n"
+    "41 31 0:38 / /sys/fs/cgroup/unified rw,relatime - cgroup2 cgroup2 rw\n";
+const std::string kUnifiedMount =
+    "25 22 0:22 / /sys/fs/cgroup rw,nosuid shared:9 - cgroup2 cgroup2 rw,nsdelegate\n";
+
+class MemoryLimitTest : public testsupport::TempDirTest {
+ protected:
+  // Writes each file of a tree and returns its root.
+  std::string tree(const std::map<std::string, std::string>& files) const {
+    for (const auto& [path, text] : files) {
+      std::filesystem::create_directories((dir_ / path).parent_path());
+      testsupport::spit(dir_ / path, text);
+    }
+    return dir_.string();
+  }
+};
+
+}  // namespace
+
+TEST_F(MemoryLimitTest, UnifiedHierarchyTakesTheLeastRoomOfTheCgroupAndItsAncestors) {
+  const std::string root = tree({{"proc/self/cgroup", "0::/user.slice/app.scope\n"},
+                                 {"proc/self/mountinfo", kUnifiedMount},
+                                 {"sys/fs/cgroup/user.slice/app.scope/memory.max", "max\n"},
+                                 {"sys/fs/cgroup/user.slice/app.scope/memory.current", "1000\n"},
+                                 {"sys/fs/cgroup/user.slice/memory.max", "300000000\n"},
+                                 {"sys/fs/cgroup/user.slice/memory.current", "100000000\n"}});
+  EXPECT_EQ(cgroup_room(root), 200000000u);
+  tree({{"sys/fs/cgroup/user.slice/app.scope/memory.max", "150000000\n"}});
+  EXPECT_EQ(cgroup_room(root), 149999000u);
+  tree({{"sys/fs/cgroup/user.slice/app.scope/memory.current", "170000000\n"}});
+  EXPECT_EQ(cgroup_room(root), 0u);
+  // Inactive page cache is given back before memory is refused.
+  tree({{"sys/fs/cgroup/user.slice/app.scope/memory.stat",
+         "active_file 5000000\ninactive_file 50000000\n"}});
+  EXPECT_EQ(cgroup_room(root), 30000000u);
+}
+
+TEST_F(MemoryLimitTest, VersionOneMemoryBesideAnEmptyUnifiedHierarchy) {
+  const std::string root =
+      tree({{"proc/self/cgroup", "9:name=systemd:/\n4:memory:/jobs/42\n1:cpu:/\n0::/\n"},
+            {"proc/self/mountinfo", kHybridMounts},
+            {"sys/fs/cgroup/memory/jobs/42/memory.stat",
+             "cache 0\nhierarchical_memory_limit 268435456\nhierarchical_memsw_limit "
+             "9223372036854771712\n"},
+            {"sys/fs/cgroup/memory/jobs/42/memory.usage_in_bytes", "68435456\n"}});
+  const auto found = memory_cgroups(root);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].dir, root + "/sys/fs/cgroup/unified");
+  EXPECT_EQ(found[1].dir, root + "/sys/fs/cgroup/memory/jobs/42");
+  EXPECT_EQ(cgroup_room(root), 200000000u);
+  tree({{"sys/fs/cgroup/memory/jobs/42/memory.stat",
+         "hierarchical_memory_limit 268435456\ninactive_file 1\ntotal_inactive_file 8435456\n"}});
+  EXPECT_EQ(cgroup_room(root), 208435456u);
+  tree({{"sys/fs/cgroup/memory/jobs/42/memory.stat",
+         "hierarchical_memory_limit 9223372036854771712\n"}});
+  EXPECT_EQ(cgroup_room(root), 9223372036854771712u - 68435456u);
+}
+
+// A container's mount shows only its own part of the hierarchy, and its paths may lie outside
+// that part or be missing: the nearest directory that exists is read, the mount point at worst.
+TEST_F(MemoryLimitTest, ContainersWithPathsCutShort) {
+  const std::string v1 =
+      tree({{"v1/proc/self/cgroup", "4:memory:/docker/abc\n"},
+            {"v1/proc/self/mountinfo",
+             "35 31 0:32 /docker/abc /sys/fs/cgroup/memory ro,nosuid - cgroup cgroup rw,memory\n"},
+            {"v1/sys/fs/cgroup/memory/memory.stat", "hierarchical_memory_limit 268435456\n"},
+            {"v1/sys/fs/cgroup/memory/memory.usage_in_bytes", "68435456\n"}});
+  EXPECT_EQ(cgroup_room(v1 + "/v1"), 200000000u);
+  const std::string v2 = tree({{"v2/proc/self/cgroup", "0::/../../system.slice/x.service\n"},
+                               {"v2/proc/self/mountinfo", kUnifiedMount},
+                               {"v2/sys/fs/cgroup/memory.max", "268435456\n"},
+                               {"v2/sys/fs/cgroup/memory.current", "68435456\n"},
+                               {"v2/sys/memory.max", "1000\n"},
+                               {"v2/sys/memory.current", "0\n"}});
+  EXPECT_EQ(cgroup_room(v2 + "/v2"), 200000000u);
+  const std::string gone = tree({{"gone/proc/self/cgroup", "0::/not/here\n"},
+                                 {"gone/proc/self/mountinfo", kUnifiedMount},
+                                 {"gone/sys/fs/cgroup/not/memory.max", "1000000\n"},
+                                 {"gone/sys/fs/cgroup/not/memory.current", "1000\n"}});
+  EXPECT_EQ(cgroup_room(gone + "/gone"), 999000u);
+}
+
+TEST_F(MemoryLimitTest, NoLimitWithoutCgroupsOrWithEscapedAndOddLines) {
+  EXPECT_EQ(cgroup_room(tree({{"a/proc/self/cgroup", "0::/\n"}}) + "/a"), kNoLimit);
+  const std::string odd =
+      tree({{"b/proc/self/cgroup", "garbage\n0::/x\n"},
+            {"b/proc/self/mountinfo",
+             "short line\n25 22 0:22 / /sys/my\\040cgroup rw - cgroup2 cgroup2 rw\n"},
+            {"b/sys/my cgroup/x/memory.max", "12345\n"},
+            {"b/sys/my cgroup/x/memory.current", "not a number\n"}});
+  EXPECT_EQ(cgroup_room(odd + "/b"), kNoLimit);
+  tree({{"b/sys/my cgroup/x/memory.current", "345\n"}});
+  EXPECT_EQ(cgroup_room(odd + "/b"), 12000u);
+}
+
+#ifndef IMAGENOISE_SANITIZED
+// A 20-byte file claiming 400 MB of pixels, under a 256 MiB address space limit: refused at once
+// instead of failing part way through its rows. (The sanitizers need more address space.)
+TEST_F(MemoryLimitTest, AddressSpaceLimitRefusesALargeImageAtOnce) {
+  file("giant.pgm", "P5 20000 20000 255\n");
+  const RunResult r =
+      run("/bin/sh", {"-c", "ulimit -v 262144 && exec \"$0\" giant.pgm o.pgm 30 10", kExe});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "Out of storage in NEWIMAGE.\nNo input image ('giant.pgm')\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "o.pgm"));
+}
+#endif
+
+// The same in a child cgroup of the test's own, limited to 64 MiB, with an image needing twice
+// that.
+TEST_F(MemoryLimitTest, CgroupLimitRefusesALargeImageAtOnce) {
+  std::string child;
+  std::string reasons;
+  for (const auto& cgroup : memory_cgroups("")) {
+    const std::string made = cgroup.dir + "/imagenoise-test-" + std::to_string(getpid());
+    if (mkdir(made.c_str(), 0755) != 0) {
+      reasons += " cannot make " + made + ": " + std::strerror(errno) + ";";
+      continue;
+    }
+    const std::string control =
+        made + (cgroup.version == 2 ? "/memory.max" : "/memory.limit_in_bytes");
+    std::FILE* limit = std::fopen(control.c_str(), "w");
+    if (limit != nullptr && std::fputs("67108864\n", limit) >= 0 && std::fclose(limit) == 0) {
+      child = made;
+      break;
+    }
+    if (limit != nullptr) {
+      std::fclose(limit);
+    }
+    reasons += " cannot write " + control + " (no memory controller there);";
+    rmdir(made.c_str());
+  }
+  if (child.empty()) {
+    GTEST_SKIP() << "no child cgroup with a memory limit can be made here:"
+                 << (reasons.empty() ? " no memory cgroup is mounted" : reasons);
+  }
+  file("giant.pgm", "P5 8000 8000 255\n");
+  const RunResult r =
+      run("/bin/sh",
+          {"-c", "echo $$ >\"$0/cgroup.procs\" && exec \"$1\" giant.pgm o.pgm 30 10", child, kExe});
+  for (int attempt = 0; attempt < 100 && rmdir(child.c_str()) != 0; ++attempt) {
+    usleep(10000);
+  }
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "Out of storage in NEWIMAGE.\nNo input image ('giant.pgm')\n");
+  EXPECT_FALSE(std::filesystem::exists(child));
+}
