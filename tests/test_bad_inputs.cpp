@@ -427,8 +427,12 @@ TEST_F(BadInputTest, InPlaceRunThatCannotWriteKeepsTheInput) {
     const std::string limit = full_disk ? "" : "ulimit -f 20; trap '' XFSZ; ";
     const RunResult r = run("/bin/sh", {"-c", limit + "exec \"$0\" \"$1\" \"$1\" 30 10", kExe, v});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err,
-              class_line(5, 100, 100, 255).text + abort_line("Can't write output file.").text);
+    // A coverage build's own counters cannot be saved under the file size limit either.
+    std::string err = r.err;
+    for (size_t at = 0; (at = err.find("libgcov profiling error")) != std::string::npos;) {
+      err.erase(at, err.find('\n', at) + 1 - at);
+    }
+    EXPECT_EQ(err, class_line(5, 100, 100, 255).text + abort_line("Can't write output file.").text);
     EXPECT_EQ(slurp(v), input);
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(small)) {
