@@ -12,12 +12,12 @@ namespace {
 #ifdef IMAGELIB_X86_KERNELS
 SimdTier detect() {
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
-      __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("popcnt")) {
-    return SimdTier::avx512;
-  }
-  return SimdTier::plain;
+  // Every feature is asked for, without short cuts: one decision, the same on every processor.
+  const bool avx512 =
+      (__builtin_cpu_supports("avx512f") != 0) & (__builtin_cpu_supports("avx512bw") != 0) &
+      (__builtin_cpu_supports("avx512vl") != 0) & (__builtin_cpu_supports("avx512vbmi") != 0) &
+      (__builtin_cpu_supports("avx512vbmi2") != 0) & (__builtin_cpu_supports("popcnt") != 0);
+  return avx512 ? SimdTier::avx512 : SimdTier::plain;
 }
 #else
 SimdTier detect() {
@@ -27,13 +27,6 @@ SimdTier detect() {
 
 SimdTier lower(SimdTier a, SimdTier b) {
   return static_cast<int>(a) < static_cast<int>(b) ? a : b;
-}
-
-SimdTier from_environment() {
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): read once; nothing here sets the environment.
-  const char* allowed = std::getenv("IMAGENOISE_SIMD");
-  const SimdTier supported = simd_tier_supported();
-  return allowed == nullptr ? supported : lower(simd_tier_from_name(allowed), supported);
 }
 
 // -1 until decided.
@@ -46,10 +39,16 @@ SimdTier simd_tier_supported() {
   return supported;
 }
 
+SimdTier simd_tier_allowed(const char* allowed) {
+  const SimdTier supported = simd_tier_supported();
+  return allowed == nullptr ? supported : lower(simd_tier_from_name(allowed), supported);
+}
+
 SimdTier simd_tier() {
   int tier = chosen.load(std::memory_order_relaxed);
   if (tier < 0) {
-    tier = static_cast<int>(from_environment());
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read once; nothing here sets the environment.
+    tier = static_cast<int>(simd_tier_allowed(std::getenv("IMAGENOISE_SIMD")));
     chosen.store(tier, std::memory_order_relaxed);
   }
   return static_cast<SimdTier>(tier);

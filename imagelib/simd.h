@@ -19,6 +19,9 @@ SimdTier simd_tier();
 // The highest tier of this build and processor, whatever the environment says.
 SimdTier simd_tier_supported();
 
+// The tier simd_tier() starts from when IMAGENOISE_SIMD holds allowed (null when it is unset).
+SimdTier simd_tier_allowed(const char* allowed);
+
 // Makes simd_tier() return min(tier, simd_tier_supported()) from now on; for tests that hold
 // each tier's kernels to the plain ones.
 void set_simd_tier(SimdTier tier);

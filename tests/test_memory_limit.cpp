@@ -111,9 +111,11 @@ TEST_F(MemoryLimitTest, ContainersWithPathsCutShort) {
 TEST_F(MemoryLimitTest, NoLimitWithoutCgroupsOrWithEscapedAndOddLines) {
   EXPECT_EQ(cgroup_room(tree({{"a/proc/self/cgroup", "0::/\n"}}) + "/a"), kNoLimit);
   const std::string odd =
-      tree({{"b/proc/self/cgroup", "garbage\n0::/x\n"},
+      tree({{"b/proc/self/cgroup", "garbage\n1:cpu\n2:cpu:/y\n0:memory:/z\n0::/x\n"},
             {"b/proc/self/mountinfo",
-             "short line\n25 22 0:22 / /sys/my\\040cgroup rw - cgroup2 cgroup2 rw\n"},
+             "short line\n1 2 3 4 5 6 - cgroup2\n1 2 - cgroup2 cgroup2 rw\n"
+             "30 22 0:21 / /sys/v1\\04 rw - cgroup cgroup rw,cpu\n"
+             "25 22 0:22 / /sys/my\\040cgroup rw - cgroup2 cgroup2 rw\n"},
             {"b/sys/my cgroup/x/memory.max", "12345\n"},
             {"b/sys/my cgroup/x/memory.current", "not a number\n"}});
   EXPECT_EQ(cgroup_room(odd + "/b"), kNoLimit);

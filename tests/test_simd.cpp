@@ -16,6 +16,10 @@ TEST(SimdTier, NamesReadBackAndUnknownNamesAllowOnlyThePlainTier) {
 // A tier asked for is never above what the build and the processor have.
 TEST(SimdTier, ChosenTierIsCappedByTheProcessor) {
   const SimdTier supported = imagelib_detail::simd_tier_supported();
+  EXPECT_EQ(imagelib_detail::simd_tier_allowed(nullptr), supported);
+  EXPECT_EQ(imagelib_detail::simd_tier_allowed("avx512"), supported);
+  EXPECT_EQ(imagelib_detail::simd_tier_allowed("plain"), SimdTier::plain);
+  EXPECT_EQ(imagelib_detail::simd_tier_allowed("anything"), SimdTier::plain);
   EXPECT_LE(imagelib_detail::simd_tier(), supported);
   imagelib_detail::set_simd_tier(SimdTier::avx512);
   EXPECT_EQ(imagelib_detail::simd_tier(), supported);
