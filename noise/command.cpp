@@ -24,6 +24,6 @@ NoiseCounts add_noise(Image* image, const NoiseSettings& settings) {
   RandState state{};
   rand_init(&state);
   add_impulses(image, counts.white, 255, &state);
-  add_impulses(image, counts.black, 0, &state);
+  add_black_impulses(image, counts.black, &state);
   return counts;
 }

@@ -45,11 +45,15 @@ float parse_percentage(const char* text) {
 
 namespace {
 
-int32_t to_count(double value) {
-  if (!(value > -2147483649.0 && value < 2147483648.0)) {
+int64_t to_count(double value) {
+  if (!(value > 0)) {
     return 0;
   }
-  return static_cast<int32_t>(value);
+  // 2^63, the first value past the signed 64-bit range.
+  if (value >= 9223372036854775808.0) {
+    return INT64_MAX;
+  }
+  return static_cast<int64_t>(value);
 }
 
 }  // namespace
@@ -58,6 +62,9 @@ NoiseCounts noise_counts(float white, float density, int32_t rows, int32_t cols)
   NoiseCounts counts{};
   counts.points = static_cast<float>(static_cast<double>(density) / 100.0 *
                                      static_cast<double>(rows) * static_cast<double>(cols));
+  if (!(counts.points > 0)) {
+    return counts;
+  }
   const auto white_fraction = static_cast<float>(static_cast<double>(white) / 100.0);
   const auto black_fraction = static_cast<float>((100.0 - static_cast<double>(white)) / 100.0);
   counts.white = to_count(static_cast<double>(white_fraction) * static_cast<double>(counts.points));
@@ -123,7 +130,7 @@ bool wide_draws_available() {
 }
 #endif
 
-void add_impulses(Image* image, int32_t count, unsigned char value, RandState* state) {
+void add_impulses(Image* image, int64_t count, unsigned char value, RandState* state) {
   const int32_t rows = image->dims->rows;
   const int32_t cols = image->dims->cols;
   if (rows == 0 || cols == 0) {
@@ -140,8 +147,8 @@ void add_impulses(Image* image, int32_t count, unsigned char value, RandState* s
   unsigned char* const* const pixels = image->pixels;
   int32_t pending = 0;  // positions of the previous batch, requested but not yet written
   int current = 0;
-  for (int32_t done = 0; done < count;) {
-    const int32_t n = count - done < kBatch ? count - done : kBatch;
+  for (int64_t done = 0; done < count;) {
+    const int32_t n = count - done < kBatch ? static_cast<int32_t>(count - done) : kBatch;
     rand_fill(state, draws, 2 * n);
     // cppcheck reads the build without AVX-512 support, where wide is always false.
     // cppcheck-suppress knownConditionTrueFalse
@@ -169,5 +176,41 @@ void add_impulses(Image* image, int32_t count, unsigned char value, RandState* s
   unsigned char* const* last = targets[current ^ 1];
   for (int32_t i = 0; i < pending; ++i) {
     *last[i] = value;
+  }
+}
+
+void add_black_impulses(Image* image, int64_t count, RandState* state) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  const int64_t pixels = static_cast<int64_t>(rows) * cols;
+  // Up to one draw per pixel the plain pass runs: it is the common case, and counting the pixels
+  // left to blacken would cost as much as the pass itself.
+  if (count <= pixels) {
+    add_impulses(image, count, 0, state);
+    return;
+  }
+  add_impulses(image, pixels, 0, state);
+  count -= pixels;
+  int64_t left = 0;  // pixels not yet 0
+  for (int32_t r = 0; r < rows; ++r) {
+    const unsigned char* row = image->pixels[r];
+    for (int32_t c = 0; c < cols; ++c) {
+      left += row[c] != 0 ? 1 : 0;
+    }
+  }
+  constexpr int32_t kBatch = 128;
+  int32_t draws[2 * kBatch];
+  while (left > 0 && count > 0) {
+    const int32_t n = count < kBatch ? static_cast<int32_t>(count) : kBatch;
+    rand_fill(state, draws, 2 * n);
+    place_draws_plain(draws, n, rows, cols);
+    for (int32_t i = 0; i < n; ++i) {
+      // NOLINTBEGIN(bugprone-implicit-widening-of-multiplication-result): i < kBatch, 2 * i < 256.
+      unsigned char& pixel = image->pixels[draws[2 * i]][draws[2 * i + 1]];
+      // NOLINTEND(bugprone-implicit-widening-of-multiplication-result)
+      left -= pixel != 0 ? 1 : 0;
+      pixel = 0;
+    }
+    count -= n;
   }
 }

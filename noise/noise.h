@@ -29,11 +29,12 @@ float parse_percentage(const char* text);
 
 struct NoiseCounts {
   float points;
-  int32_t white;
-  int32_t black;
+  int64_t white;
+  int64_t black;
 };
 
-// Counts that are not a number or lie outside the signed 32-bit range become 0.
+// A count that is not a number or is negative becomes 0, one beyond the 64-bit range saturates.
+// Without points (density 0 or less, or not a number) both counts are 0, whatever white is.
 NoiseCounts noise_counts(float white, float density, int32_t rows, int32_t cols);
 
 // Turns pairs of draws (row draw, column draw) into positions (row, column) in place, each as
@@ -44,6 +45,10 @@ void place_draws_wide(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols)
 bool wide_draws_available();
 
 // Draws count positions (row, then column) and sets each to value; nothing for count <= 0.
-void add_impulses(Image* image, int32_t count, unsigned char value, RandState* state);
+void add_impulses(Image* image, int64_t count, unsigned char value, RandState* state);
+
+// add_impulses with value 0, except that it stops drawing once every pixel is 0: the image can no
+// longer change, so for a last pass the result is the same however large count is.
+void add_black_impulses(Image* image, int64_t count, RandState* state);
 
 #endif

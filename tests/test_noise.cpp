@@ -82,29 +82,49 @@ TEST(NoiseCounts, RoundFractionsToSinglePrecisionBeforeTruncating) {
     float white, density;
     int32_t rows, cols;
     float points;
-    int32_t white_count, black_count;
+    int64_t white_count, black_count;
   };
-  const float nan = std::nanf("");
   for (const Case& c : {Case{30, 10, 100, 100, 1000, 300, 699},
                         {50, 100, 10, 10, 100, 50, 50},
                         {30, 100, 10, 10, 100, 30, 69},
                         {70, 100, 10, 10, 100, 69, 30},
                         {100, 10, 100, 100, 1000, 1000, 0},
                         {0, 10, 100, 100, 1000, 0, 1000},
-                        {-10, 100, 10, 10, 100, -10, 110},
-                        {-10, -100, 10, 10, -100, 10, -110},
+                        {-10, 100, 10, 10, 100, 0, 110},
                         {30, 0, 100, 100, 0, 0, 0},
-                        {30, 100, 0, 5, 0, 0, 0}}) {
+                        {30, 100, 0, 5, 0, 0, 0},
+                        // Past 2^31 points: 46341^2 = 2147488281, rounded to single precision.
+                        {100, 100, 46341, 46341, 2147488256.0f, 2147488256, 0},
+                        {50, 100, 46341, 46341, 2147488256.0f, 1073744128, 1073744128}}) {
     const NoiseCounts counts = noise_counts(c.white, c.density, c.rows, c.cols);
     EXPECT_EQ(counts.points, c.points) << c.white << " " << c.density;
     EXPECT_EQ(counts.white, c.white_count) << c.white << " " << c.density;
     EXPECT_EQ(counts.black, c.black_count) << c.white << " " << c.density;
   }
-  const NoiseCounts undefined = noise_counts(nan, 10, 100, 100);
-  EXPECT_EQ(undefined.white, 0);
-  EXPECT_EQ(undefined.black, 0);
-  EXPECT_EQ(noise_counts(-1e30f, 100, 100, 100).black, 0);  // beyond 32 bits
-  EXPECT_EQ(noise_counts(30, nan, 100, 100).black, 0);
+}
+
+// Not a number or negative gives 0; beyond 64 bits saturates; without points nothing is drawn,
+// even where a negative white share times negative points would be positive.
+TEST(NoiseCounts, UndefinedNegativeAndHugeCounts) {
+  struct Case {
+    float white, density;
+    int64_t white_count, black_count;
+  };
+  const float nan = std::nanf("");
+  const float inf = INFINITY;
+  for (const Case& c : {Case{nan, 10, 0, 0},
+                        {30, nan, 0, 0},
+                        {-10, -100, 0, 0},
+                        {-1e12f, -1, 0, 0},
+                        {200, -inf, 0, 0},
+                        {-1e30f, 100, 0, INT64_MAX},
+                        {30, inf, INT64_MAX, INT64_MAX},
+                        {inf, 100, INT64_MAX, 0},
+                        {-inf, 100, 0, INT64_MAX}}) {
+    const NoiseCounts counts = noise_counts(c.white, c.density, 100, 100);
+    EXPECT_EQ(counts.white, c.white_count) << c.white << " " << c.density;
+    EXPECT_EQ(counts.black, c.black_count) << c.white << " " << c.density;
+  }
 }
 
 TEST(AddImpulses, SetsDrawnPositionsAndSkipsEmptyOrNegativeCounts) {
@@ -123,6 +143,31 @@ TEST(AddImpulses, SetsDrawnPositionsAndSkipsEmptyOrNegativeCounts) {
   Image* empty = newimage(0, 3);
   add_impulses(empty, 10, 255, &state);
   freeimage(empty);
+}
+
+// Past one draw per pixel the black pass counts the pixels left to blacken; it must place every
+// draw as the plain pass does, and stop once none is left however large the count.
+TEST(AddBlackImpulses, MatchesThePlainPassAndStopsWhenAllPixelsAreBlack) {
+  for (const int64_t count : {int64_t{0}, int64_t{5}, int64_t{20}, int64_t{21}, int64_t{300}}) {
+    auto plain = testsupport::image_of(4, 5, std::vector<int>(20, 7));
+    auto black = testsupport::image_of(4, 5, std::vector<int>(20, 7));
+    plain->pixels[1][2] = 0;
+    black->pixels[1][2] = 0;
+    RandState plain_state{};
+    RandState black_state{};
+    rand_init(&plain_state);
+    rand_init(&black_state);
+    add_impulses(plain.get(), count, 0, &plain_state);
+    add_black_impulses(black.get(), count, &black_state);
+    EXPECT_EQ(testsupport::pixels_of(black.get()), testsupport::pixels_of(plain.get())) << count;
+  }
+  auto image = testsupport::image_of(3, 3, std::vector<int>(9, 200));
+  RandState state{};
+  rand_init(&state);
+  add_black_impulses(image.get(), INT64_MAX, &state);
+  EXPECT_EQ(testsupport::pixels_of(image.get()), std::vector<int>(9, 0));
+  auto empty = testsupport::image_of(0, 4, {});
+  add_black_impulses(empty.get(), INT64_MAX, &state);
 }
 
 TEST(RandSource, FillGivesTheSameSequenceAsSingleDraws) {
