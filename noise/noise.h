@@ -6,15 +6,16 @@
 
 #include "imagelib/lib.h"
 
-// The sequence of an unseeded glibc rand() (an additive feedback generator over 31 words), made
-// here so that every platform draws the same positions.
+// The sequence of glibc's rand() (an additive feedback generator over 31 words), made here so
+// that every platform draws the same positions.
 struct RandState {
   uint32_t table[31];
   int front;
   int back;
 };
 
-void rand_init(RandState* state);
+// The state glibc's srand(seed) sets; seeds 0 and 1 give the sequence of an unseeded rand().
+void rand_init(RandState* state, uint32_t seed = 1);
 // Next value in 0 .. 2147483647.
 int32_t rand_next(RandState* state);
 // The next count values into out, as count calls of rand_next would give them, only faster.

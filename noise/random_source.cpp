@@ -11,12 +11,20 @@ constexpr int kWarmUp = 310;
 
 }  // namespace
 
-void rand_init(RandState* state) {
-  // Seed 1, as rand() without srand(); the first words come from the minimal-standard LCG.
-  int64_t word = 1;
-  state->table[0] = 1;
+void rand_init(RandState* state, uint32_t seed) {
+  // As glibc's srandom_r: seed 0 would leave the table all 0, so it stands for 1. The seed is
+  // taken as a signed 32-bit value, and each next word is the minimal-standard LCG's step from
+  // it, with Schrage's split so that no product leaves 32 bits; a negative seed's first step is
+  // negative and brought back into range by adding the modulus.
+  int32_t word = seed == 0 ? 1 : static_cast<int32_t>(seed);
+  state->table[0] = static_cast<uint32_t>(word);
   for (int i = 1; i < kWords; ++i) {
-    word = 16807 * word % 2147483647;
+    const int32_t hi = word / 127773;
+    const int32_t lo = word % 127773;
+    word = 16807 * lo - 2836 * hi;
+    if (word < 0) {
+      word += 2147483647;
+    }
     state->table[i] = static_cast<uint32_t>(word);
   }
   state->front = kSeparation;

@@ -20,6 +20,32 @@ TEST(RandSource, FollowsGlibcUnseededSequence) {
 #endif
 }
 
+// As glibc's srand: 0 stands for 1, and seeds of 2^31 and up are taken as negative numbers.
+TEST(RandSource, SeededSequencesFollowGlibcSrand) {
+  struct Case {
+    uint32_t seed;
+    int32_t first, second;
+  };
+  for (const Case& c : {Case{0, 1804289383, 846930886},
+                        {1, 1804289383, 846930886},
+                        {2, 1505335290, 1738766719},
+                        {7, 1045618677, 1863967299},
+                        {2147483648u, 1336741213, 1210407648},
+                        {4294967295u, 254925627, 1205188300}}) {
+    RandState state{};
+    rand_init(&state, c.seed);
+    EXPECT_EQ(rand_next(&state), c.first) << "seed " << c.seed;
+    EXPECT_EQ(rand_next(&state), c.second) << "seed " << c.seed;
+#ifdef __GLIBC__
+    std::srand(c.seed);
+    rand_init(&state, c.seed);
+    for (int i = 0; i < 10000; ++i) {
+      ASSERT_EQ(rand_next(&state), std::rand()) << "seed " << c.seed << ", draw " << i;
+    }
+#endif
+  }
+}
+
 TEST(DrawIndex, StaysInsideTheImage) {
   EXPECT_EQ(draw_index(0, 7), 0);
   EXPECT_EQ(draw_index(1 << 30, 100), 50);
