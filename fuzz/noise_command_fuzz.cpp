@@ -81,9 +81,14 @@ void check_comparison(const Image& noisy, const Image& source, const NoiseCounts
   if (counts.white == 0 && counts.black == 0) {
     check(result.erro == 0);
   }
+  check(result.mse >= 0 || std::isnan(result.mse));
+  check(std::isnan(result.ssim) || (result.ssim >= -1 && result.ssim <= 1));
+  if (counts.white == 0 && counts.black == 0) {
+    check(result.mse == 0 || std::isnan(result.mse));
+  }
   const std::string report = format_comparison(result);
-  check(report.compare(0, 5, "Erro ") == 0 && report.size() > 4 &&
-        report.compare(report.size() - 4, 4, " dB\n") == 0);
+  check(report.compare(0, 5, "Erro ") == 0 && report.find(" dB\nMSE ") != std::string::npos &&
+        report.find("\nSSIM ") != std::string::npos && report.back() == '\n');
   const ImagePtr taller(newimage(source.dims->rows + 1, source.dims->cols));
   check(!same_size(&source, taller.get()));
   check(!format_size_mismatch("a", &source, "b", taller.get()).empty());
