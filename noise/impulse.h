@@ -18,9 +18,10 @@ struct ImpulseCounts {
 // after srand(seed), on every platform. Seeds 0 and 1 give funcao_exe's output without --seed.
 //
 // The percentages are read as funcao_exe reads them, without its check against 100: a density
-// of 0 or less, or a percentage that is not a number, gives no points, and a white share above
-// 100 or below 0 gives a pass of that many draws (the black pass stops early once every pixel
-// is 0). An image without pixels is left as it is; image must not be null.
+// of 0 or less, or a percentage that is not a number, gives no points; counts beyond the 64-bit
+// range saturate. A pass with more draws than pixels stops drawing once every pixel holds its
+// value, with the same result, so any percentages end in time bounded by the image's size. An
+// image without pixels is left as it is; image must not be null.
 ImpulseCounts add_impulse_noise(Image* image, float white, float density, uint32_t seed);
 
 #endif

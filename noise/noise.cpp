@@ -179,23 +179,27 @@ void add_impulses(Image* image, int64_t count, unsigned char value, RandState* s
   }
 }
 
-void add_black_impulses(Image* image, int64_t count, RandState* state) {
+void add_impulses_until_uniform(Image* image, int64_t count, unsigned char value,
+                                RandState* state) {
   const int32_t rows = image->dims->rows;
   const int32_t cols = image->dims->cols;
   const int64_t pixels = static_cast<int64_t>(rows) * cols;
+  if (pixels == 0) {
+    return;  // as add_impulses: no draws at all
+  }
   // Up to one draw per pixel the plain pass runs: it is the common case, and counting the pixels
-  // left to blacken would cost as much as the pass itself.
+  // left to change would cost as much as the pass itself.
   if (count <= pixels) {
-    add_impulses(image, count, 0, state);
+    add_impulses(image, count, value, state);
     return;
   }
-  add_impulses(image, pixels, 0, state);
+  add_impulses(image, pixels, value, state);
   count -= pixels;
-  int64_t left = 0;  // pixels not yet 0
+  int64_t left = 0;  // pixels that do not hold value yet
   for (int32_t r = 0; r < rows; ++r) {
     const unsigned char* row = image->pixels[r];
     for (int32_t c = 0; c < cols; ++c) {
-      left += row[c] != 0 ? 1 : 0;
+      left += row[c] != value ? 1 : 0;
     }
   }
   constexpr int32_t kBatch = 128;
@@ -208,9 +212,11 @@ void add_black_impulses(Image* image, int64_t count, RandState* state) {
       // NOLINTBEGIN(bugprone-implicit-widening-of-multiplication-result): i < kBatch, 2 * i < 256.
       unsigned char& pixel = image->pixels[draws[2 * i]][draws[2 * i + 1]];
       // NOLINTEND(bugprone-implicit-widening-of-multiplication-result)
-      left -= pixel != 0 ? 1 : 0;
-      pixel = 0;
+      left -= pixel != value ? 1 : 0;
+      pixel = value;
     }
     count -= n;
   }
+  // Two draws per position; count < 2^63, so twice it fits 64 bits unsigned.
+  rand_skip(state, 2 * static_cast<uint64_t>(count));
 }

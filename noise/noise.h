@@ -20,6 +20,8 @@ void rand_init(RandState* state, uint32_t seed = 1);
 int32_t rand_next(RandState* state);
 // The next count values into out, as count calls of rand_next would give them, only faster.
 void rand_fill(RandState* state, int32_t* out, int32_t count);
+// The state after count calls of rand_next, in time that grows with log(count).
+void rand_skip(RandState* state, uint64_t count);
 
 // floor(draw * float(size) / 2^31), formed exactly; never size or more, even where float(size)
 // rounds above size (sizes of 2^24 and up).
@@ -48,8 +50,9 @@ bool wide_draws_available();
 // Draws count positions (row, then column) and sets each to value; nothing for count <= 0.
 void add_impulses(Image* image, int64_t count, unsigned char value, RandState* state);
 
-// add_impulses with value 0, except that it stops drawing once every pixel is 0: the image can no
-// longer change, so for a last pass the result is the same however large count is.
-void add_black_impulses(Image* image, int64_t count, RandState* state);
+// add_impulses, except that once every pixel holds value no draw can change the image: it then
+// stops drawing and skips the generator past the draws left, so that the image and the state
+// are as add_impulses leaves them, however large count is.
+void add_impulses_until_uniform(Image* image, int64_t count, unsigned char value, RandState* state);
 
 #endif

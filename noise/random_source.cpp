@@ -87,3 +87,66 @@ void rand_fill(RandState* state, int32_t* out, int32_t count) {
     count -= n;
   }
 }
+
+namespace {
+
+// Polynomials over the integers modulo 2^32, of degree below 31: coefficient i of x^i.
+struct Poly {
+  uint32_t c[kWords];
+};
+
+// a * b modulo x^31 - x^28 - 1, the generator's recurrence: word n + 31 = word n + 28 + word n.
+Poly multiply(const Poly& a, const Poly& b) {
+  uint32_t wide[2 * kWords - 1] = {};
+  for (int i = 0; i < kWords; ++i) {
+    for (int j = 0; j < kWords; ++j) {
+      wide[i + j] += a.c[i] * b.c[j];
+    }
+  }
+  // x^k = x^(k - 3) + x^(k - 31), from the top down.
+  for (int k = 2 * kWords - 2; k >= kWords; --k) {
+    wide[k - kSeparation] += wide[k];
+    wide[k - kWords] += wide[k];
+  }
+  Poly product{};
+  std::copy_n(wide, kWords, product.c);
+  return product;
+}
+
+}  // namespace
+
+void rand_skip(RandState* state, uint64_t count) {
+  if (count == 0) {
+    return;
+  }
+  // x^count modulo the recurrence gives word n + count from words n .. n + 30; x^(count + i) the
+  // words after it.
+  Poly power{};
+  power.c[0] = 1;
+  Poly base{};
+  base.c[1] = 1;
+  for (uint64_t n = count; n != 0; n >>= 1) {
+    if ((n & 1) != 0) {
+      power = multiply(power, base);
+    }
+    base = multiply(base, base);
+  }
+  uint32_t oldest_first[kWords];
+  for (int j = 0; j < kWords; ++j) {
+    oldest_first[j] = state->table[(state->front + j) % kWords];
+  }
+  Poly x{};
+  x.c[1] = 1;
+  uint32_t next[kWords];
+  for (int i = 0; i < kWords; ++i) {
+    uint32_t word = 0;
+    for (int j = 0; j < kWords; ++j) {
+      word += power.c[j] * oldest_first[j];
+    }
+    next[i] = word;
+    power = multiply(power, x);
+  }
+  for (int i = 0; i < kWords; ++i) {
+    state->table[(state->front + i) % kWords] = next[i];
+  }
+}

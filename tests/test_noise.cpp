@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "noise/impulse.h"
 #include "noise/noise.h"
 #include "support.h"
 
@@ -171,29 +172,54 @@ TEST(AddImpulses, SetsDrawnPositionsAndSkipsEmptyOrNegativeCounts) {
   freeimage(empty);
 }
 
-// Past one draw per pixel the black pass counts the pixels left to blacken; it must place every
-// draw as the plain pass does, and stop once none is left however large the count.
-TEST(AddBlackImpulses, MatchesThePlainPassAndStopsWhenAllPixelsAreBlack) {
-  for (const int64_t count : {int64_t{0}, int64_t{5}, int64_t{20}, int64_t{21}, int64_t{300}}) {
-    auto plain = testsupport::image_of(4, 5, std::vector<int>(20, 7));
-    auto black = testsupport::image_of(4, 5, std::vector<int>(20, 7));
-    plain->pixels[1][2] = 0;
-    black->pixels[1][2] = 0;
-    RandState plain_state{};
-    RandState black_state{};
-    rand_init(&plain_state);
-    rand_init(&black_state);
-    add_impulses(plain.get(), count, 0, &plain_state);
-    add_black_impulses(black.get(), count, &black_state);
-    EXPECT_EQ(testsupport::pixels_of(black.get()), testsupport::pixels_of(plain.get())) << count;
+// Past one draw per pixel the pass counts the pixels left to change; it must place every draw as
+// the plain pass does, and once none is left skip the generator to where the plain pass leaves
+// it, however large the count.
+TEST(AddImpulsesUntilUniform, MatchesThePlainPassAndStopsWhenEveryPixelHoldsTheValue) {
+  for (const unsigned char value : {0, 255}) {
+    for (const int64_t count : {0, 5, 20, 21, 300, 5000}) {
+      auto plain = testsupport::image_of(4, 5, std::vector<int>(20, 7));
+      auto bounded = testsupport::image_of(4, 5, std::vector<int>(20, 7));
+      plain->pixels[1][2] = value;
+      bounded->pixels[1][2] = value;
+      RandState plain_state{};
+      RandState bounded_state{};
+      rand_init(&plain_state, 3);
+      rand_init(&bounded_state, 3);
+      add_impulses(plain.get(), count, value, &plain_state);
+      add_impulses_until_uniform(bounded.get(), count, value, &bounded_state);
+      EXPECT_EQ(testsupport::pixels_of(bounded.get()), testsupport::pixels_of(plain.get()))
+          << int{value} << ", " << count;
+      EXPECT_EQ(rand_next(&bounded_state), rand_next(&plain_state)) << int{value} << ", " << count;
+    }
   }
   auto image = testsupport::image_of(3, 3, std::vector<int>(9, 200));
   RandState state{};
   rand_init(&state);
-  add_black_impulses(image.get(), INT64_MAX, &state);
+  add_impulses_until_uniform(image.get(), INT64_MAX, 255, &state);
+  EXPECT_EQ(testsupport::pixels_of(image.get()), std::vector<int>(9, 255));
+  add_impulses_until_uniform(image.get(), INT64_MAX, 0, &state);
   EXPECT_EQ(testsupport::pixels_of(image.get()), std::vector<int>(9, 0));
   auto empty = testsupport::image_of(0, 4, {});
-  add_black_impulses(empty.get(), INT64_MAX, &state);
+  add_impulses_until_uniform(empty.get(), INT64_MAX, 0, &state);
+}
+
+TEST(RandSource, SkipLeavesTheStateThatSingleDrawsLeave) {
+  for (const uint64_t count : {0, 1, 2, 3, 28, 30, 31, 32, 62, 100, 1000, 12345}) {
+    RandState single{};
+    RandState skipped{};
+    rand_init(&single, 9);
+    rand_init(&skipped, 9);
+    rand_next(&single);  // the ring not at its start
+    rand_next(&skipped);
+    for (uint64_t i = 0; i < count; ++i) {
+      rand_next(&single);
+    }
+    rand_skip(&skipped, count);
+    for (int i = 0; i < 40; ++i) {
+      ASSERT_EQ(rand_next(&skipped), rand_next(&single)) << count << ", draw " << i;
+    }
+  }
 }
 
 TEST(RandSource, FillGivesTheSameSequenceAsSingleDraws) {
@@ -211,4 +237,30 @@ TEST(RandSource, FillGivesTheSameSequenceAsSingleDraws) {
     EXPECT_EQ(values[count], -1);
     EXPECT_EQ(rand_next(&filled), rand_next(&single));
   }
+}
+
+// The library refuses nothing: huge, infinite and undefined percentages end at once, with the
+// image all white, all black or unchanged.
+TEST(AddImpulseNoise, ExtremePercentagesEndAtOnce) {
+  const float nan = std::nanf("");
+  struct Case {
+    float white, density;
+    int expected;  // every pixel's value afterwards
+    int64_t white_count, black_count;
+  };
+  for (const Case& c : {Case{50, 1e30f, 0, INT64_MAX, INT64_MAX},
+                        {1e30f, 100, 255, INT64_MAX, 0},
+                        {-INFINITY, 100, 0, 0, INT64_MAX},
+                        {nan, 100, 7, 0, 0},
+                        {30, nan, 7, 0, 0},
+                        {-10, -100, 7, 0, 0}}) {
+    auto image = testsupport::image_of(5, 5, std::vector<int>(25, 7));
+    const ImpulseCounts counts = add_impulse_noise(image.get(), c.white, c.density, 4);
+    EXPECT_EQ(counts.white, c.white_count) << c.white << " " << c.density;
+    EXPECT_EQ(counts.black, c.black_count) << c.white << " " << c.density;
+    EXPECT_EQ(testsupport::pixels_of(image.get()), std::vector<int>(25, c.expected))
+        << c.white << " " << c.density;
+  }
+  auto empty = testsupport::image_of(0, 3, {});
+  EXPECT_EQ(add_impulse_noise(empty.get(), 50, 100, 1).white, 0);
 }
