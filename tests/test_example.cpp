@@ -41,25 +41,8 @@ TEST_F(LibraryExampleTest, MedianFilterRemovesIsolatedImpulsesAndRepeatsTheEdges
   EXPECT_EQ(run(MEDIAN_FILTER, {"missing.pgm", "out.pgm"}).status, 2);
 }
 
-// The README's workflow: a seeded noisy copy, filtered, measured before and after against the
-// clean photograph. The filter must raise both PSNR and SSIM.
-TEST_F(LibraryExampleTest, MedianFilterImprovesBothMeasuresOfASeededNoisyCopy) {
-  const std::string coins = std::string(EXAMPLES_DIR) + "/coins.pgm";
-  ASSERT_EQ(run(FUNCAO_EXE, {"--seed", "2", coins, "noisy.pgm", "50", "10"}).status, 0);
-  ASSERT_EQ(run(MEDIAN_FILTER, {"noisy.pgm", "filtered.pgm"}).status, 0);
-  auto measure = [&](const std::string& path, const std::string& line) {
-    const RunResult result = run(PNM_COMPARE, {path, coins});
-    EXPECT_EQ(result.status, 0) << path;
-    const size_t at = result.out.find("\n" + line + " ");
-    return at == std::string::npos
-               ? -1.0
-               : std::strtod(result.out.c_str() + at + line.size() + 2, nullptr);
-  };
-  EXPECT_GT(measure("filtered.pgm", "PSNR"), measure("noisy.pgm", "PSNR") + 5);
-  EXPECT_GT(measure("filtered.pgm", "SSIM"), measure("noisy.pgm", "SSIM") + 0.2);
-}
-
-// The README's table of the workflow, row by row, as the commands give it today.
+// The README's workflow, row by row as the commands give it today: a seeded noisy copy, filtered,
+// measured before and after against the clean photograph.
 TEST_F(LibraryExampleTest, ReadmeWorkflowTableHoldsTheMeasuredValues) {
   const std::string readme = slurp(README_PATH);
   const std::string header =
