@@ -111,10 +111,17 @@ add_ssim_row(const Ring& ring, int first_slot, const Weights& weights, int32_t n
   smooth_down(rows[1], w, span, vy);
   smooth_down(rows[2], w, span, vsq);
   smooth_down(rows[3], w, span, vxy);
+  // Across, in two loops: one holding all four planes' taps would not fit in registers.
+  double ux_row[kStrip];
+  double uy_row[kStrip];
+  for (int32_t j = 0; j < n; ++j) {
+    ux_row[j] = smooth(vx + j + kRadius, w);
+    uy_row[j] = smooth(vy + j + kRadius, w);
+  }
   for (int32_t j = 0; j < n; ++j) {
     const int32_t m = j + kRadius;
-    const double ux = smooth(vx + m, w);
-    const double uy = smooth(vy + m, w);
+    const double ux = ux_row[j];
+    const double uy = uy_row[j];
     const double usq = smooth(vsq + m, w);
     const double uxy = smooth(vxy + m, w);
     const double means = ux * ux + uy * uy;
