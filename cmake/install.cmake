@@ -1,5 +1,6 @@
 # Installation and packaging: the commands, the static libraries with their headers, a CMake
-# package (find_package(imagelib CONFIG) gives imagelib::imagelib and imagelib::metrics), a
+# package (find_package(imagelib CONFIG) gives imagelib::imagelib, imagelib::metrics and
+# imagelib::noise), a
 # pkg-config file, the manual pages, and a Debian package through CPack.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -10,12 +11,12 @@ install(TARGETS funcao_exe pnm_compare RUNTIME DESTINATION ${CMAKE_INSTALL_BINDI
 install(FILES ${PROJECT_SOURCE_DIR}/man/funcao_exe.1 ${PROJECT_SOURCE_DIR}/man/pnm_compare.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-install(TARGETS imagelib imagelib_metrics EXPORT imagelibTargets
+install(TARGETS imagelib imagelib_metrics imagelib_noise EXPORT imagelibTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/imagelib/lib.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/imagelib)
-install(FILES ${PROJECT_SOURCE_DIR}/noise/metrics.h
+install(FILES ${PROJECT_SOURCE_DIR}/noise/metrics.h ${PROJECT_SOURCE_DIR}/noise/impulse.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/noise)
 install(EXPORT imagelibTargets NAMESPACE imagelib:: DESTINATION ${imagelib_cmake_dir})
 

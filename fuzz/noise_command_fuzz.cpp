@@ -13,11 +13,13 @@
 
 #include "noise/command.h"
 #include "noise/compare.h"
+#include "noise/impulse.h"
+#include "noise/noise.h"
 
 namespace {
 
 // Large counts only repeat the same steps; the fuzzing run stops there to stay fast.
-constexpr int32_t kMaxPoints = 1 << 12;
+constexpr int64_t kMaxPoints = 1 << 12;
 constexpr int kMaxArguments = 8;
 
 struct ImageFreer {
@@ -46,7 +48,7 @@ void check_draw_index(uint32_t draw_bits, uint32_t size_bits) {
 }
 
 bool counts_are_small(const NoiseCounts& counts) {
-  return counts.white >= -kMaxPoints && counts.white <= kMaxPoints && counts.black >= -kMaxPoints &&
+  return counts.white >= 0 && counts.white <= kMaxPoints && counts.black >= 0 &&
          counts.black <= kMaxPoints;
 }
 
@@ -63,7 +65,7 @@ ImagePtr source_image(int32_t rows, int32_t cols) {
 
 // Every pixel keeps its value or becomes white or black; with no points, none changes.
 void check_noise(const Image& image, const Image& source, const NoiseCounts& counts) {
-  const bool none = counts.white <= 0 && counts.black <= 0;
+  const bool none = counts.white == 0 && counts.black == 0;
   for (int32_t r = 0; r < image.dims->rows; ++r) {
     for (int32_t c = 0; c < image.dims->cols; ++c) {
       const int v = image.pixels[r][c];
@@ -76,12 +78,17 @@ void check_comparison(const Image& noisy, const Image& source, const NoiseCounts
   check(same_size(&noisy, &source));
   const Comparison result = compare_images(&noisy, &source);
   check(result.erro >= 0);
-  if (counts.white <= 0 && counts.black <= 0) {
+  if (counts.white == 0 && counts.black == 0) {
     check(result.erro == 0);
   }
+  check(result.mse >= 0 || std::isnan(result.mse));
+  check(std::isnan(result.ssim) || (result.ssim >= -1 && result.ssim <= 1));
+  if (counts.white == 0 && counts.black == 0) {
+    check(result.mse == 0 || std::isnan(result.mse));
+  }
   const std::string report = format_comparison(result);
-  check(report.compare(0, 5, "Erro ") == 0 && report.size() > 4 &&
-        report.compare(report.size() - 4, 4, " dB\n") == 0);
+  check(report.compare(0, 5, "Erro ") == 0 && report.find(" dB\nMSE ") != std::string::npos &&
+        report.find("\nSSIM ") != std::string::npos && report.back() == '\n');
   const ImagePtr taller(newimage(source.dims->rows + 1, source.dims->cols));
   check(!same_size(&source, taller.get()));
   check(!format_size_mismatch("a", &source, "b", taller.get()).empty());
@@ -118,9 +125,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int argc = static_cast<int>(texts.size());
 
   NoiseArguments arguments{};
-  const bool given = read_arguments(argc, argv.data(), &arguments);
-  check(given == (argc >= 5));
-  if (!given) {
+  const ArgumentsStatus given = read_arguments(argc, argv.data(), &arguments);
+  check(given != ArgumentsStatus::ok || argc >= 5);
+  if (given == ArgumentsStatus::bad_seed) {
+    uint32_t seed = 0;
+    check(arguments.bad_seed != nullptr && !parse_seed(arguments.bad_seed, &seed));
+  }
+  if (given != ArgumentsStatus::ok) {
     return 0;
   }
   NoiseSettings settings{};
@@ -134,12 +145,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ImagePtr source = source_image(rows, cols);
   const ImagePtr image = source_image(rows, cols);
   const NoiseCounts counts = noise_counts(settings.white, settings.density, rows, cols);
+  check(counts.white >= 0 && counts.black >= 0);
   if (counts_are_small(counts)) {
-    const NoiseCounts used = add_noise(image.get(), settings);
+    const ImpulseCounts used =
+        add_impulse_noise(image.get(), settings.white, settings.density, arguments.seed);
     check(used.white == counts.white && used.black == counts.black);
   } else {
     RandState state{};
-    rand_init(&state);
+    rand_init(&state, arguments.seed);
     add_impulses(image.get(), std::min(counts.white, kMaxPoints), 255, &state);
     add_impulses(image.get(), std::min(counts.black, kMaxPoints), 0, &state);
   }
@@ -147,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check_comparison(*image, *source, counts);
   // Counts come from points that are at most the whole image while the white share is 0..100.
   if (settings.white >= 0 && settings.density >= 0 && !std::isnan(settings.white)) {
-    check(counts.white + int64_t{counts.black} <= int64_t{rows} * cols);
+    check(counts.white + counts.black <= int64_t{rows} * cols);
   }
   return 0;
 }

@@ -13,11 +13,14 @@ namespace {
 SimdTier detect() {
   __builtin_cpu_init();
   // Every feature is asked for, without short cuts: one decision, the same on every processor.
-  const bool avx512 =
-      (__builtin_cpu_supports("avx512f") != 0) & (__builtin_cpu_supports("avx512bw") != 0) &
-      (__builtin_cpu_supports("avx512vl") != 0) & (__builtin_cpu_supports("avx512vbmi") != 0) &
-      (__builtin_cpu_supports("avx512vbmi2") != 0) & (__builtin_cpu_supports("popcnt") != 0);
-  return avx512 ? SimdTier::avx512 : SimdTier::plain;
+  const int avx2 = __builtin_cpu_supports("avx2") ? 1 : 0;
+  const int avx512 =
+      (__builtin_cpu_supports("avx512f") ? 1 : 0) + (__builtin_cpu_supports("avx512bw") ? 1 : 0) +
+      (__builtin_cpu_supports("avx512vl") ? 1 : 0) +
+      (__builtin_cpu_supports("avx512vbmi") ? 1 : 0) +
+      (__builtin_cpu_supports("avx512vbmi2") ? 1 : 0) + (__builtin_cpu_supports("popcnt") ? 1 : 0);
+  const SimdTier tiers[] = {SimdTier::plain, SimdTier::avx2, SimdTier::avx512};
+  return tiers[avx2 + avx2 * (avx512 == 6 ? 1 : 0)];
 }
 #else
 SimdTier detect() {
@@ -62,6 +65,9 @@ SimdTier simd_tier_from_name(const char* text) {
   if (std::strcmp(text, "avx512") == 0) {
     return SimdTier::avx512;
   }
+  if (std::strcmp(text, "avx2") == 0) {
+    return SimdTier::avx2;
+  }
   return SimdTier::plain;
 }
 
@@ -69,6 +75,8 @@ const char* simd_tier_name(SimdTier tier) {
   switch (tier) {
     case SimdTier::avx512:
       return "avx512";
+    case SimdTier::avx2:
+      return "avx2";
     case SimdTier::plain:
       break;
   }

@@ -8,11 +8,12 @@ namespace imagelib_detail {
 // Ordered: each tier may use what the tiers below it use.
 enum class SimdTier : int {
   plain = 0,   // portable C++ only
-  avx512 = 1,  // x86-64 with AVX-512 F, BW, VL, VBMI and VBMI2
+  avx2 = 1,    // x86-64 with AVX2
+  avx512 = 2,  // x86-64 with AVX2 and AVX-512 F, BW, VL, VBMI and VBMI2
 };
 
 // The highest tier this build has kernels for, the processor runs and the environment variable
-// IMAGENOISE_SIMD allows ("plain" or "avx512"; any other text allows only "plain").
+// IMAGENOISE_SIMD allows ("plain", "avx2" or "avx512"; any other text allows only "plain").
 // Decided once, at the first call.
 SimdTier simd_tier();
 

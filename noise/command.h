@@ -1,20 +1,33 @@
 // funcao_exe's decisions as values: which arguments were given, whether the percentages are
-// accepted, and the noise passes. main.cpp alone prints the messages and ends the process.
+// accepted. main.cpp alone prints the messages and ends the process.
 #ifndef NOISE_COMMAND_H
 #define NOISE_COMMAND_H
 
-#include "imagelib/lib.h"
-#include "noise/noise.h"
+#include <cstdint>
 
 struct NoiseArguments {
   const char* input_path;
   const char* output_path;
   const char* white_text;
   const char* density_text;
+  uint32_t seed;         // 1, the generator's default, unless --seed gives another
+  const char* bad_seed;  // the refused seed text, when read_arguments says bad_seed
 };
 
-// False when fewer than four arguments follow the program name; later ones are ignored.
-bool read_arguments(int argc, const char* const* argv, NoiseArguments* arguments);
+enum class ArgumentsStatus {
+  ok,
+  too_few,   // fewer than four arguments besides the options, or a --seed without its value
+  bad_seed,  // a --seed value that is not a whole number from 0 to 4294967295
+};
+
+// Options come first, anywhere before a "--", which ends them and is dropped: "--seed N" (N is
+// the next argument, whatever it is) and "--seed=N"; the last one counts. Of the other
+// arguments the first four are the command's and any later ones are ignored. Seeds are checked
+// before the argument count.
+ArgumentsStatus read_arguments(int argc, const char* const* argv, NoiseArguments* arguments);
+
+// A decimal whole number from 0 to 4294967295, leading zeros allowed, and nothing else.
+bool parse_seed(const char* text, uint32_t* value);
 
 struct NoiseSettings {
   float white;    // share of the noise points that are white, in percent
@@ -27,8 +40,5 @@ enum class SettingsStatus {
 };
 
 SettingsStatus read_settings(const NoiseArguments& arguments, NoiseSettings* settings);
-
-// The white pass, then the black pass, on image, from the first value of the generator.
-NoiseCounts add_noise(Image* image, const NoiseSettings& settings);
 
 #endif

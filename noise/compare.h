@@ -10,10 +10,14 @@ struct Comparison {
   float erro;
   float erro_medio;
   double sinal_ruido;
-  double psnr;  // decibels, for 8-bit pixels: 10 log10(255^2 / (erro / pixel count))
+  double psnr;  // decibels, for 8-bit pixels: 10 log10(255^2 / mse)
+  double mse;   // exact: the integer total of squared differences over the pixel count
+  double ssim;  // mean structural similarity; not a number below 11 x 11
 };
 
 bool same_size(const Image* a, const Image* b);
+// The mean of (a - b)^2 from its exact integer total; not a number without pixels.
+double mean_squared_error(const Image* a, const Image* b);
 // a and b must be the same size.
 Comparison compare_images(const Image* a, const Image* b);
 // One line per measure, each value with enough digits to read back exactly.

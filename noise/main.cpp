@@ -3,6 +3,7 @@
 
 #include "imagelib/lib.h"
 #include "noise/command.h"
+#include "noise/impulse.h"
 #include "noise/output_target.h"
 
 // The two images live until the process ends, which returns their memory at once; releasing them
@@ -14,7 +15,13 @@ Image* funcao_exe_noisy = nullptr;
 
 int main(int argc, char** argv) {
   NoiseArguments arguments{};
-  if (!read_arguments(argc, argv, &arguments)) {
+  const ArgumentsStatus given = read_arguments(argc, argv, &arguments);
+  if (given == ArgumentsStatus::bad_seed) {
+    std::printf("Invalid seed '%s': give a whole number from 0 to 4294967295.\n",
+                arguments.bad_seed);
+    return 1;
+  }
+  if (given != ArgumentsStatus::ok) {
     std::printf(
         "Usage: funcao_exe <image> <output> <white points percentage> <image points "
         "percentage>\n");
@@ -43,7 +50,7 @@ int main(int argc, char** argv) {
   std::printf(" %.1f %% compostos de pontos pretos\n", 100.0 - static_cast<double>(settings.white));
 
   copy(&noisy, input);
-  add_noise(noisy, settings);
+  add_impulse_noise(noisy, settings.white, settings.density, arguments.seed);
   if (image_out == nullptr) {
     Output_PBM(noisy, arguments.output_path);
   } else if (!pbm_write(image_out, noisy) || std::fclose(image_out) != 0) {

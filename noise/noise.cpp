@@ -44,11 +44,15 @@ float parse_percentage(const char* text) {
 
 namespace {
 
-int32_t to_count(double value) {
-  if (!(value > -2147483649.0 && value < 2147483648.0)) {
+int64_t to_count(double value) {
+  if (!(value > 0)) {
     return 0;
   }
-  return static_cast<int32_t>(value);
+  // 2^63, the first value past the signed 64-bit range.
+  if (value >= 9223372036854775808.0) {
+    return INT64_MAX;
+  }
+  return static_cast<int64_t>(value);
 }
 
 }  // namespace
@@ -57,6 +61,9 @@ NoiseCounts noise_counts(float white, float density, int32_t rows, int32_t cols)
   NoiseCounts counts{};
   counts.points = static_cast<float>(static_cast<double>(density) / 100.0 *
                                      static_cast<double>(rows) * static_cast<double>(cols));
+  if (!(counts.points > 0)) {
+    return counts;
+  }
   const auto white_fraction = static_cast<float>(static_cast<double>(white) / 100.0);
   const auto black_fraction = static_cast<float>((100.0 - static_cast<double>(white)) / 100.0);
   counts.white = to_count(static_cast<double>(white_fraction) * static_cast<double>(counts.points));
@@ -83,7 +90,7 @@ constexpr int32_t kBatch = 128;
 // Writes each batch of positions once the next batch's cache lines have been requested: on a
 // large image nearly every write misses the cache, and waiting for the misses one after another is
 // what a pass would cost.
-void write_directly(Image* image, int32_t count, unsigned char value, RandState* state) {
+void write_directly(Image* image, int64_t count, unsigned char value, RandState* state) {
   const int32_t rows = image->dims->rows;
   const int32_t cols = image->dims->cols;
   int32_t draws[2 * kBatch];
@@ -91,8 +98,8 @@ void write_directly(Image* image, int32_t count, unsigned char value, RandState*
   unsigned char* const* const pixels = image->pixels;
   int32_t pending = 0;  // positions of the previous batch, requested but not yet written
   int current = 0;
-  for (int32_t done = 0; done < count;) {
-    const int32_t n = count - done < kBatch ? count - done : kBatch;
+  for (int64_t done = 0; done < count;) {
+    const int32_t n = count - done < kBatch ? static_cast<int32_t>(count - done) : kBatch;
     rand_fill(state, draws, 2 * n);
     place_draws(draws, n, rows, cols);
     unsigned char** next = targets[current];
@@ -178,7 +185,7 @@ void sweep_row(unsigned char* pixels, uint64_t* marks, int32_t cols, unsigned ch
 }
 
 // False, having changed nothing, when the bitmap cannot be had.
-bool write_marked(Image* image, int32_t count, unsigned char value, RandState* state) {
+bool write_marked(Image* image, int64_t count, unsigned char value, RandState* state) {
   const int32_t rows = image->dims->rows;
   const int32_t cols = image->dims->cols;
   const size_t row_words = static_cast<size_t>(cols) / 64 + (cols % 64 != 0 ? 1 : 0);
@@ -188,8 +195,8 @@ bool write_marked(Image* image, int32_t count, unsigned char value, RandState* s
     return false;
   }
   int32_t draws[2 * kBatch];
-  for (int32_t done = 0; done < count;) {
-    const int32_t n = count - done < kBatch ? count - done : kBatch;
+  for (int64_t done = 0; done < count;) {
+    const int32_t n = count - done < kBatch ? static_cast<int32_t>(count - done) : kBatch;
     rand_fill(state, draws, 2 * n);
     place_draws(draws, n, rows, cols);
     for (int32_t i = 0; i < n; ++i) {
@@ -209,7 +216,7 @@ bool write_marked(Image* image, int32_t count, unsigned char value, RandState* s
 
 }  // namespace
 
-void add_impulses(Image* image, int32_t count, unsigned char value, RandState* state) {
+void add_impulses(Image* image, int64_t count, unsigned char value, RandState* state) {
   const int64_t pixels = int64_t{image->dims->rows} * image->dims->cols;
   if (pixels == 0 || count <= 0) {
     return;
@@ -219,4 +226,45 @@ void add_impulses(Image* image, int32_t count, unsigned char value, RandState* s
   if (!marked) {
     write_directly(image, count, value, state);
   }
+}
+
+void add_impulses_until_uniform(Image* image, int64_t count, unsigned char value,
+                                RandState* state) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  const int64_t pixels = static_cast<int64_t>(rows) * cols;
+  if (pixels == 0) {
+    return;  // as add_impulses: no draws at all
+  }
+  // Up to one draw per pixel the plain pass runs: it is the common case, and counting the pixels
+  // left to change would cost as much as the pass itself.
+  if (count <= pixels) {
+    add_impulses(image, count, value, state);
+    return;
+  }
+  add_impulses(image, pixels, value, state);
+  count -= pixels;
+  int64_t left = 0;  // pixels that do not hold value yet
+  for (int32_t r = 0; r < rows; ++r) {
+    const unsigned char* row = image->pixels[r];
+    for (int32_t c = 0; c < cols; ++c) {
+      left += row[c] != value ? 1 : 0;
+    }
+  }
+  int32_t draws[2 * kBatch];
+  while (left > 0 && count > 0) {
+    const int32_t n = count < kBatch ? static_cast<int32_t>(count) : kBatch;
+    rand_fill(state, draws, 2 * n);
+    place_draws(draws, n, rows, cols);
+    for (int32_t i = 0; i < n; ++i) {
+      // NOLINTBEGIN(bugprone-implicit-widening-of-multiplication-result): i < kBatch, 2 * i < 256.
+      unsigned char& pixel = image->pixels[draws[2 * i]][draws[2 * i + 1]];
+      // NOLINTEND(bugprone-implicit-widening-of-multiplication-result)
+      left -= pixel != value ? 1 : 0;
+      pixel = value;
+    }
+    count -= n;
+  }
+  // Two draws per position; count < 2^63, so twice it fits 64 bits unsigned.
+  rand_skip(state, 2 * static_cast<uint64_t>(count));
 }

@@ -7,7 +7,7 @@
 
 int main() {
   using imagelib_detail::SimdTier;
-  for (SimdTier tier : {SimdTier::plain, SimdTier::avx512}) {
+  for (SimdTier tier : {SimdTier::plain, SimdTier::avx2, SimdTier::avx512}) {
     if (tier <= imagelib_detail::simd_tier_supported()) {
       std::puts(imagelib_detail::simd_tier_name(tier));
     }

@@ -57,7 +57,7 @@ inline std::vector<int> pixels_of(const Image* image) {
 // held to the plain ones.
 inline std::vector<imagelib_detail::SimdTier> wide_tiers() {
   std::vector<imagelib_detail::SimdTier> tiers;
-  for (auto tier : {imagelib_detail::SimdTier::avx512}) {
+  for (auto tier : {imagelib_detail::SimdTier::avx2, imagelib_detail::SimdTier::avx512}) {
     if (tier <= imagelib_detail::simd_tier_supported()) {
       tiers.push_back(tier);
     }

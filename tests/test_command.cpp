@@ -2,6 +2,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "noise/command.h"
+#include "noise/impulse.h"
 #include "support.h"
 
 using testsupport::RunResult;
@@ -69,28 +71,35 @@ TEST_F(CommandTest, AcceptsHundredAndValuesThatRoundToIt) {
 }
 
 #ifdef __GLIBC__
-// Replays glibc's own rand() with the placement formula in long double arithmetic.
+// Replays glibc's own rand() with the placement formula in long double arithmetic, unseeded and
+// after srand(7).
 TEST_F(CommandTest, NoiseLandsWhereGlibcRandPlacesItAndInputIsUnchanged) {
   const int size = 100;
   std::string input = "P5 100 100 255\n" + std::string(size * size, '\x80');
   const std::string path = file("in.pgm", input);
-  const RunResult r = run(kExe, {"in.pgm", "out.pgm", "30", "10", "ignored", "extra"});
-  ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(slurp(path), input);
+  for (const unsigned seed : {1u, 7u}) {
+    std::vector<std::string> args{"in.pgm", "out.pgm", "30", "10", "ignored", "extra"};
+    if (seed != 1) {
+      args.insert(args.begin() + 2, {"--seed", std::to_string(seed)});
+    }
+    const RunResult r = run(kExe, args);
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(slurp(path), input);
 
-  std::vector<int> expected(size * size, 128);
-  std::srand(1);
-  auto draw = [] { return static_cast<int>(std::floor(std::rand() * 100.0L / 2147483648.0L)); };
-  for (int i = 0; i < 300 + 699; ++i) {
-    const int row = draw();
-    const int col = draw();
-    expected[row * size + col] = i < 300 ? 255 : 0;
-  }
-  std::istringstream text(output().substr(output().find("255\n") + 4));
-  for (int i = 0; i < size * size; ++i) {
-    int value = -1;
-    text >> value;
-    ASSERT_EQ(value, expected[i]) << "pixel " << i;
+    std::vector<int> expected(size * size, 128);
+    std::srand(seed);
+    auto draw = [] { return static_cast<int>(std::floor(std::rand() * 100.0L / 2147483648.0L)); };
+    for (int i = 0; i < 300 + 699; ++i) {
+      const int row = draw();
+      const int col = draw();
+      expected[row * size + col] = i < 300 ? 255 : 0;
+    }
+    std::istringstream text(output().substr(output().find("255\n") + 4));
+    for (int i = 0; i < size * size; ++i) {
+      int value = -1;
+      text >> value;
+      ASSERT_EQ(value, expected[i]) << "seed " << seed << ", pixel " << i;
+    }
   }
 }
 #endif
@@ -117,5 +126,98 @@ TEST_F(CommandTest, MalformedFilesAreRefusedCleanly) {
     const std::string last = "No input image ('" + path + "')\n";
     EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), last.size())), last) << path;
     EXPECT_FALSE(output_exists()) << path;
+  }
+}
+
+TEST(ReadArguments, SeedOptionsAndTheirEnd) {
+  struct Case {
+    std::vector<std::string> args;
+    ArgumentsStatus status;
+    uint32_t seed;
+    std::string first;  // the input path, or the refused seed text
+  };
+  const std::vector<Case> cases{
+      {{"in", "out", "30", "10"}, ArgumentsStatus::ok, 1, "in"},
+      {{"--seed", "7", "in", "out", "30", "10"}, ArgumentsStatus::ok, 7, "in"},
+      {{"in", "--seed=007", "out", "30", "10", "x"}, ArgumentsStatus::ok, 7, "in"},
+      {{"in", "--seed", "2", "out", "30", "10", "--seed", "4294967295"},
+       ArgumentsStatus::ok,
+       4294967295u,
+       "in"},
+      {{"--seed", "00000000000000000000004294967295", "in", "o", "1", "2"},
+       ArgumentsStatus::ok,
+       4294967295u,
+       "in"},
+      {{"--", "--seed", "out", "30", "10"}, ArgumentsStatus::ok, 1, "--seed"},
+      {{"--seed=0", "--", "--", "out", "30", "10"}, ArgumentsStatus::ok, 0, "--"},
+      {{"--seedling", "out", "30", "10"}, ArgumentsStatus::ok, 1, "--seedling"},
+      {{"--seed", "--", "in", "out", "30", "10"}, ArgumentsStatus::bad_seed, 0, "--"},
+      {{"in", "out", "30", "10", "--seed="}, ArgumentsStatus::bad_seed, 0, ""},
+      {{"--seed", "-1", "in", "out", "30", "10"}, ArgumentsStatus::bad_seed, 0, "-1"},
+      {{"--seed", "+1", "in", "out", "30", "10"}, ArgumentsStatus::bad_seed, 0, "+1"},
+      {{"--seed", "1.0", "in", "out", "30", "10"}, ArgumentsStatus::bad_seed, 0, "1.0"},
+      {{"--seed", " 1", "in", "out", "30", "10"}, ArgumentsStatus::bad_seed, 0, " 1"},
+      {{"--seed", "4294967296", "in", "o", "1", "2"}, ArgumentsStatus::bad_seed, 0, "4294967296"},
+      {{"--seed", "/tmp/x", "in", "o", "1", "2"}, ArgumentsStatus::bad_seed, 0, "/tmp/x"},
+      {{"--seed=x", "--seed", "y"}, ArgumentsStatus::bad_seed, 0, "x"},
+      {{"--seed", "5", "in", "out", "30"}, ArgumentsStatus::too_few, 0, ""},
+      {{"in", "out", "30", "--seed"}, ArgumentsStatus::too_few, 0, ""},
+      {{"in", "out", "30", "10", "--seed"}, ArgumentsStatus::too_few, 0, ""},
+      {{"in", "out", "--", "30"}, ArgumentsStatus::too_few, 0, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"funcao_exe"};
+    std::string shown;
+    for (const std::string& a : c.args) {
+      argv.push_back(a.c_str());
+      shown += " '" + a + "'";
+    }
+    NoiseArguments arguments{};
+    const ArgumentsStatus status =
+        read_arguments(static_cast<int>(argv.size()), argv.data(), &arguments);
+    ASSERT_EQ(status, c.status) << shown;
+    if (status == ArgumentsStatus::ok) {
+      EXPECT_EQ(arguments.seed, c.seed) << shown;
+      EXPECT_EQ(arguments.input_path, c.first) << shown;
+    } else if (status == ArgumentsStatus::bad_seed) {
+      EXPECT_EQ(arguments.bad_seed, c.first) << shown;
+    }
+  }
+}
+
+TEST_F(CommandTest, InvalidSeedIsRefusedBeforeTheArgumentCountAndTheInput) {
+  for (const auto& [args, text] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--seed", "-3", "missing.pgm", "out.pgm", "30", "10"}, "-3"},
+           {{"--seed=1e3"}, "1e3"}}) {
+    const RunResult r = run(kExe, args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Invalid seed '" + text + "': give a whole number from 0 to 4294967295.\n");
+    EXPECT_EQ(r.err, "");
+  }
+  const RunResult dangling = run(kExe, {"in.pgm", "out.pgm", "30", "--seed"});
+  EXPECT_EQ(dangling.status, 1);
+  EXPECT_EQ(dangling.out, kUsage);
+}
+
+// Seeds 0 and 1 are the default sequence; other seeds are other realisations, and the library
+// call with a seed changes an image in memory exactly as the command changes its copy.
+TEST_F(CommandTest, SeedsGiveRealisationsThatTheLibraryCallReproduces) {
+  const std::string coins = EXAMPLES_DIR "/coins.pgm";
+  ASSERT_EQ(run(kExe, {coins, "default.pgm", "30", "10"}).status, 0);
+  ASSERT_EQ(run(kExe, {"--seed=0", coins, "zero.pgm", "30", "10"}).status, 0);
+  ASSERT_EQ(run(kExe, {coins, "two.pgm", "--seed", "2", "30", "10"}).status, 0);
+  EXPECT_EQ(slurp(dir_ / "zero.pgm"), slurp(dir_ / "default.pgm"));
+  EXPECT_NE(slurp(dir_ / "two.pgm"), slurp(dir_ / "default.pgm"));
+
+  for (const uint32_t seed : {1u, 2u}) {
+    Image* image = Input_PBM(coins.c_str());
+    ASSERT_NE(image, nullptr);
+    const ImpulseCounts counts = add_impulse_noise(image, 30, 10, seed);
+    EXPECT_EQ(counts.white, 3490);
+    EXPECT_EQ(counts.black, 8144);
+    const std::string path = (dir_ / "library.pgm").string();
+    Output_PBM(image, path.c_str());
+    freeimage(image);
+    EXPECT_EQ(slurp(path), slurp(dir_ / (seed == 1 ? "default.pgm" : "two.pgm"))) << seed;
   }
 }

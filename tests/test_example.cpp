@@ -1,6 +1,12 @@
-// The README's library example is this repository's examples/library_example.cpp, built and run.
+// The README's library examples are this repository's examples/*.cpp, built and run.
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
 #include "support.h"
 
+using testsupport::RunResult;
 using testsupport::slurp;
 
 class LibraryExampleTest : public testsupport::TempDirTest {};
@@ -16,7 +22,58 @@ TEST_F(LibraryExampleTest, RunsAndWritesTheNoisyCopy) {
 }
 
 TEST(LibraryExample, IsQuotedWordForWordInTheReadme) {
-  const std::string source = slurp(std::string(EXAMPLES_DIR) + "/library_example.cpp");
-  ASSERT_FALSE(source.empty());
-  EXPECT_NE(slurp(README_PATH).find("```cpp\n" + source + "```\n"), std::string::npos);
+  for (const char* name : {"library_example.cpp", "median_filter.cpp"}) {
+    const std::string source = slurp(std::string(EXAMPLES_DIR) + "/" + name);
+    ASSERT_FALSE(source.empty()) << name;
+    EXPECT_NE(slurp(README_PATH).find("```cpp\n" + source + "```\n"), std::string::npos) << name;
+  }
+}
+
+TEST_F(LibraryExampleTest, MedianFilterRemovesIsolatedImpulsesAndRepeatsTheEdges) {
+  file("in.pgm", "P2 4 3 255\n10 10 10 10\n10 255 10 10\n10 10 0 10\n");
+  EXPECT_EQ(run(MEDIAN_FILTER, {"in.pgm", "out.pgm"}).status, 0);
+  EXPECT_EQ(slurp(dir_ / "out.pgm"),
+            "P2\n#origin 0 0\n4 3 255\n10 10 10 10 \n10 10 10 10 \n10 10 10 10 \n\n");
+  file("ramp.pgm", "P2 3 1 255\n0 5 9\n");
+  EXPECT_EQ(run(MEDIAN_FILTER, {"ramp.pgm", "out.pgm"}).status, 0);
+  EXPECT_EQ(slurp(dir_ / "out.pgm"), "P2\n#origin 0 0\n3 1 255\n0 5 9 \n\n");
+  EXPECT_EQ(run(MEDIAN_FILTER, {"in.pgm"}).status, 1);
+  EXPECT_EQ(run(MEDIAN_FILTER, {"missing.pgm", "out.pgm"}).status, 2);
+}
+
+// The README's workflow, row by row as the commands give it today: a seeded noisy copy, filtered,
+// measured before and after against the clean photograph.
+TEST_F(LibraryExampleTest, ReadmeWorkflowTableHoldsTheMeasuredValues) {
+  const std::string readme = slurp(README_PATH);
+  const std::string header =
+      "| density | seed | PSNR noisy (dB) | SSIM noisy | PSNR filtered (dB) | SSIM filtered |\n"
+      "|---|---|---|---|---|---|\n";
+  const size_t start = readme.find(header);
+  ASSERT_NE(start, std::string::npos);
+  std::istringstream rows(readme.substr(start + header.size()));
+  const std::string coins = std::string(EXAMPLES_DIR) + "/coins.pgm";
+  auto measures = [&](const std::string& path) {
+    const std::string out = run(PNM_COMPARE, {path, coins}).out;
+    const size_t psnr = out.find("\nPSNR ");
+    const size_t ssim = out.find("\nSSIM ");
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f | %.4f",
+                  psnr == std::string::npos ? -1 : std::strtod(out.c_str() + psnr + 6, nullptr),
+                  ssim == std::string::npos ? -1 : std::strtod(out.c_str() + ssim + 6, nullptr));
+    return std::string(text);
+  };
+  int checked = 0;
+  for (std::string row; std::getline(rows, row) && row.rfind("| ", 0) == 0; ++checked) {
+    std::istringstream cells(row);
+    std::string bar;
+    std::string density;
+    std::string percent;
+    std::string seed;
+    cells >> bar >> density >> percent >> bar >> seed;
+    ASSERT_EQ(run(FUNCAO_EXE, {"--seed", seed, coins, "noisy.pgm", "50", density}).status, 0);
+    ASSERT_EQ(run(MEDIAN_FILTER, {"noisy.pgm", "filtered.pgm"}).status, 0);
+    EXPECT_EQ(row, "| " + density + " % | " + seed + " | " + measures("noisy.pgm") + " | " +
+                       measures("filtered.pgm") + " |");
+  }
+  EXPECT_EQ(checked, 9);
 }

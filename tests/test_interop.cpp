@@ -6,11 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "noise/ssim.h"
 #include "support.h"
 
+using testsupport::image_of;
 using testsupport::pixels_of;
 using testsupport::RunResult;
 using testsupport::slurp;
@@ -436,6 +439,101 @@ TEST_F(InteropTest, CommittedGreymapsReadAsTheToolsReadThem) {
   }
   if (asked == 0) {
     GTEST_SKIP() << "none of netpbm, ImageMagick and Pillow is installed";
+  }
+}
+
+// scikit-image's structural_similarity with the settings pnm_compare follows. Debian's
+// python3-skimage belongs to the system Python, like its Pillow.
+std::string skimage_python() {
+  for (const std::string candidate : {"/usr/bin/python3", "python3"}) {
+    if (sh(candidate + " -c 'import skimage.metrics' 2>/dev/null").status == 0) {
+      return candidate;
+    }
+  }
+  return "";
+}
+
+struct SsimPair {
+  std::string label;
+  int32_t rows;
+  int32_t cols;
+  std::vector<int> a;
+  std::vector<int> b;
+};
+
+// b follows a with noise, so that the measure is neither near 0 nor near 1.
+SsimPair random_pair(const std::string& label, int32_t rows, int32_t cols, uint32_t mix) {
+  auto next = [&mix] {
+    mix = mix * 1103515245u + 12345u;
+    return static_cast<int>((mix >> 16) & 0xFF);
+  };
+  SsimPair pair{label, rows, cols, {}, {}};
+  for (int32_t i = 0; i < rows * cols; ++i) {
+    pair.a.push_back(next());
+    pair.b.push_back(std::clamp(pair.a.back() / 2 + 60 + next() % 41 - 20, 0, 255));
+  }
+  return pair;
+}
+
+// The value pnm_compare prints on its SSIM line.
+double printed_ssim(const std::string& report) {
+  const size_t at = report.find("\nSSIM ");
+  return at == std::string::npos ? -1 : std::strtod(report.c_str() + at + 6, nullptr);
+}
+
+// Several pairs against scikit-image in one Python run: in memory through mean_ssim, and a
+// noisy photograph through pnm_compare itself.
+TEST_F(InteropTest, SsimMatchesScikitImage) {
+  const std::string python = skimage_python();
+  if (python.empty()) {
+    GTEST_SKIP() << "scikit-image (Debian package python3-skimage) is not installed; install it "
+                    "to run this test";
+  }
+  std::vector<SsimPair> pairs{
+      random_pair("smallest, 11 x 11", 11, 11, 1),
+      random_pair("odd shape, 13 x 29", 13, 29, 2),
+      random_pair("wider than a strip, 17 x 1100", 17, 1100, 3),
+      {"black against white", 12, 12, std::vector<int>(144, 0), std::vector<int>(144, 255)}};
+  const std::string coins = std::string(EXAMPLES_DIR) + "/coins.pgm";
+  const std::string noisy = (dir_ / "noisy.pgm").string();
+  ASSERT_EQ(sh(quoted(kExe) + " --seed 5 " + quoted(coins) + " " + quoted(noisy) +
+               " 30 10 >/dev/null 2>&1")
+                .status,
+            0);
+  Size size{};
+  pairs.push_back({"noisy photograph, through pnm_compare", 303, 384,
+                   read_with_imagelib(noisy, &size), read_with_imagelib(coins, &size)});
+
+  file("ssim.py",
+       "import sys, numpy as np\n"
+       "from skimage.metrics import structural_similarity as ssim\n"
+       "a = sys.argv[1:]\n"
+       "for i in range(0, len(a), 4):\n"
+       "    r, c = int(a[i]), int(a[i + 1])\n"
+       "    x, y = (np.fromfile(p, dtype=np.uint8).reshape(r, c) for p in a[i + 2:i + 4])\n"
+       "    print(repr(ssim(x, y, gaussian_weights=True, sigma=1.5,\n"
+       "                    use_sample_covariance=False, data_range=255)))\n");
+  std::string command = python + " " + quoted((dir_ / "ssim.py").string());
+  std::vector<double> ours;
+  for (size_t k = 0; k < pairs.size(); ++k) {
+    const SsimPair& pair = pairs[k];
+    const std::string n = std::to_string(k);
+    command += " " + std::to_string(pair.rows) + " " + std::to_string(pair.cols) + " " +
+               quoted(file("a" + n, std::string(pair.a.begin(), pair.a.end()))) + " " +
+               quoted(file("b" + n, std::string(pair.b.begin(), pair.b.end())));
+    const auto a = image_of(pair.rows, pair.cols, pair.a);
+    const auto b = image_of(pair.rows, pair.cols, pair.b);
+    ours.push_back(mean_ssim(a.get(), b.get()));
+  }
+  ours.back() = printed_ssim(
+      sh(quoted(PNM_COMPARE) + " " + quoted(noisy) + " " + quoted(coins) + " 2>/dev/null").out);
+  const Shell theirs = sh(command + " 2>&1");
+  ASSERT_EQ(theirs.status, 0) << theirs.out;
+  std::istringstream values(theirs.out);
+  for (size_t k = 0; k < pairs.size(); ++k) {
+    double value = 0;
+    ASSERT_TRUE(values >> value) << theirs.out;
+    EXPECT_NEAR(ours[k], value, 1e-7) << pairs[k].label;
   }
 }
 

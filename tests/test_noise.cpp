@@ -4,6 +4,7 @@
 #include <tuple>
 #include <vector>
 
+#include "noise/impulse.h"
 #include "noise/noise.h"
 #include "support.h"
 
@@ -19,6 +20,32 @@ TEST(RandSource, FollowsGlibcUnseededSequence) {
     ASSERT_EQ(rand_next(&state), std::rand()) << "draw " << i;
   }
 #endif
+}
+
+// As glibc's srand: 0 stands for 1, and seeds of 2^31 and up are taken as negative numbers.
+TEST(RandSource, SeededSequencesFollowGlibcSrand) {
+  struct Case {
+    uint32_t seed;
+    int32_t first, second;
+  };
+  for (const Case& c : {Case{0, 1804289383, 846930886},
+                        {1, 1804289383, 846930886},
+                        {2, 1505335290, 1738766719},
+                        {7, 1045618677, 1863967299},
+                        {2147483648u, 1336741213, 1210407648},
+                        {4294967295u, 254925627, 1205188300}}) {
+    RandState state{};
+    rand_init(&state, c.seed);
+    EXPECT_EQ(rand_next(&state), c.first) << "seed " << c.seed;
+    EXPECT_EQ(rand_next(&state), c.second) << "seed " << c.seed;
+#ifdef __GLIBC__
+    std::srand(c.seed);
+    rand_init(&state, c.seed);
+    for (int i = 0; i < 10000; ++i) {
+      ASSERT_EQ(rand_next(&state), std::rand()) << "seed " << c.seed << ", draw " << i;
+    }
+#endif
+  }
 }
 
 TEST(DrawIndex, StaysInsideTheImage) {
@@ -77,29 +104,49 @@ TEST(NoiseCounts, RoundFractionsToSinglePrecisionBeforeTruncating) {
     float white, density;
     int32_t rows, cols;
     float points;
-    int32_t white_count, black_count;
+    int64_t white_count, black_count;
   };
-  const float nan = std::nanf("");
   for (const Case& c : {Case{30, 10, 100, 100, 1000, 300, 699},
                         {50, 100, 10, 10, 100, 50, 50},
                         {30, 100, 10, 10, 100, 30, 69},
                         {70, 100, 10, 10, 100, 69, 30},
                         {100, 10, 100, 100, 1000, 1000, 0},
                         {0, 10, 100, 100, 1000, 0, 1000},
-                        {-10, 100, 10, 10, 100, -10, 110},
-                        {-10, -100, 10, 10, -100, 10, -110},
+                        {-10, 100, 10, 10, 100, 0, 110},
                         {30, 0, 100, 100, 0, 0, 0},
-                        {30, 100, 0, 5, 0, 0, 0}}) {
+                        {30, 100, 0, 5, 0, 0, 0},
+                        // Past 2^31 points: 46341^2 = 2147488281, rounded to single precision.
+                        {100, 100, 46341, 46341, 2147488256.0f, 2147488256, 0},
+                        {50, 100, 46341, 46341, 2147488256.0f, 1073744128, 1073744128}}) {
     const NoiseCounts counts = noise_counts(c.white, c.density, c.rows, c.cols);
     EXPECT_EQ(counts.points, c.points) << c.white << " " << c.density;
     EXPECT_EQ(counts.white, c.white_count) << c.white << " " << c.density;
     EXPECT_EQ(counts.black, c.black_count) << c.white << " " << c.density;
   }
-  const NoiseCounts undefined = noise_counts(nan, 10, 100, 100);
-  EXPECT_EQ(undefined.white, 0);
-  EXPECT_EQ(undefined.black, 0);
-  EXPECT_EQ(noise_counts(-1e30f, 100, 100, 100).black, 0);  // beyond 32 bits
-  EXPECT_EQ(noise_counts(30, nan, 100, 100).black, 0);
+}
+
+// Not a number or negative gives 0; beyond 64 bits saturates; without points nothing is drawn,
+// even where a negative white share times negative points would be positive.
+TEST(NoiseCounts, UndefinedNegativeAndHugeCounts) {
+  struct Case {
+    float white, density;
+    int64_t white_count, black_count;
+  };
+  const float nan = std::nanf("");
+  const float inf = INFINITY;
+  for (const Case& c : {Case{nan, 10, 0, 0},
+                        {30, nan, 0, 0},
+                        {-10, -100, 0, 0},
+                        {-1e12f, -1, 0, 0},
+                        {200, -inf, 0, 0},
+                        {-1e30f, 100, 0, INT64_MAX},
+                        {30, inf, INT64_MAX, INT64_MAX},
+                        {inf, 100, INT64_MAX, 0},
+                        {-inf, 100, 0, INT64_MAX}}) {
+    const NoiseCounts counts = noise_counts(c.white, c.density, 100, 100);
+    EXPECT_EQ(counts.white, c.white_count) << c.white << " " << c.density;
+    EXPECT_EQ(counts.black, c.black_count) << c.white << " " << c.density;
+  }
 }
 
 TEST(AddImpulses, SetsDrawnPositionsAndSkipsEmptyOrNegativeCounts) {
@@ -118,6 +165,56 @@ TEST(AddImpulses, SetsDrawnPositionsAndSkipsEmptyOrNegativeCounts) {
   Image* empty = newimage(0, 3);
   add_impulses(empty, 10, 255, &state);
   freeimage(empty);
+}
+
+// Past one draw per pixel the pass counts the pixels left to change; it must place every draw as
+// the plain pass does, and once none is left skip the generator to where the plain pass leaves
+// it, however large the count.
+TEST(AddImpulsesUntilUniform, MatchesThePlainPassAndStopsWhenEveryPixelHoldsTheValue) {
+  for (const unsigned char value : {0, 255}) {
+    for (const int64_t count : {0, 5, 20, 21, 300, 5000}) {
+      auto plain = testsupport::image_of(4, 5, std::vector<int>(20, 7));
+      auto bounded = testsupport::image_of(4, 5, std::vector<int>(20, 7));
+      plain->pixels[1][2] = value;
+      bounded->pixels[1][2] = value;
+      RandState plain_state{};
+      RandState bounded_state{};
+      rand_init(&plain_state, 3);
+      rand_init(&bounded_state, 3);
+      add_impulses(plain.get(), count, value, &plain_state);
+      add_impulses_until_uniform(bounded.get(), count, value, &bounded_state);
+      EXPECT_EQ(testsupport::pixels_of(bounded.get()), testsupport::pixels_of(plain.get()))
+          << int{value} << ", " << count;
+      EXPECT_EQ(rand_next(&bounded_state), rand_next(&plain_state)) << int{value} << ", " << count;
+    }
+  }
+  auto image = testsupport::image_of(3, 3, std::vector<int>(9, 200));
+  RandState state{};
+  rand_init(&state);
+  add_impulses_until_uniform(image.get(), INT64_MAX, 255, &state);
+  EXPECT_EQ(testsupport::pixels_of(image.get()), std::vector<int>(9, 255));
+  add_impulses_until_uniform(image.get(), INT64_MAX, 0, &state);
+  EXPECT_EQ(testsupport::pixels_of(image.get()), std::vector<int>(9, 0));
+  auto empty = testsupport::image_of(0, 4, {});
+  add_impulses_until_uniform(empty.get(), INT64_MAX, 0, &state);
+}
+
+TEST(RandSource, SkipLeavesTheStateThatSingleDrawsLeave) {
+  for (const uint64_t count : {0, 1, 2, 3, 28, 30, 31, 32, 62, 100, 1000, 12345}) {
+    RandState single{};
+    RandState skipped{};
+    rand_init(&single, 9);
+    rand_init(&skipped, 9);
+    rand_next(&single);  // the ring not at its start
+    rand_next(&skipped);
+    for (uint64_t i = 0; i < count; ++i) {
+      rand_next(&single);
+    }
+    rand_skip(&skipped, count);
+    for (int i = 0; i < 40; ++i) {
+      ASSERT_EQ(rand_next(&skipped), rand_next(&single)) << count << ", draw " << i;
+    }
+  }
 }
 
 TEST(RandSource, FillGivesTheSameSequenceAsSingleDraws) {
@@ -170,4 +267,30 @@ TEST(AddImpulses, EveryWayOfWritingSetsThePixelsOfSingleDraws) {
     freeimage(image);
     freeimage(expected);
   }
+}
+
+// The library refuses nothing: huge, infinite and undefined percentages end at once, with the
+// image all white, all black or unchanged.
+TEST(AddImpulseNoise, ExtremePercentagesEndAtOnce) {
+  const float nan = std::nanf("");
+  struct Case {
+    float white, density;
+    int expected;  // every pixel's value afterwards
+    int64_t white_count, black_count;
+  };
+  for (const Case& c : {Case{50, 1e30f, 0, INT64_MAX, INT64_MAX},
+                        {1e30f, 100, 255, INT64_MAX, 0},
+                        {-INFINITY, 100, 0, 0, INT64_MAX},
+                        {nan, 100, 7, 0, 0},
+                        {30, nan, 7, 0, 0},
+                        {-10, -100, 7, 0, 0}}) {
+    auto image = testsupport::image_of(5, 5, std::vector<int>(25, 7));
+    const ImpulseCounts counts = add_impulse_noise(image.get(), c.white, c.density, 4);
+    EXPECT_EQ(counts.white, c.white_count) << c.white << " " << c.density;
+    EXPECT_EQ(counts.black, c.black_count) << c.white << " " << c.density;
+    EXPECT_EQ(testsupport::pixels_of(image.get()), std::vector<int>(25, c.expected))
+        << c.white << " " << c.density;
+  }
+  auto empty = testsupport::image_of(0, 3, {});
+  EXPECT_EQ(add_impulse_noise(empty.get(), 50, 100, 1).white, 0);
 }

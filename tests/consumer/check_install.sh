@@ -11,9 +11,9 @@ trap 'rm -rf "$scratch"' EXIT
 prefix=$scratch/prefix
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in bin/funcao_exe bin/pnm_compare include/imagelib/lib.h include/noise/metrics.h \
+for file in bin/funcao_exe bin/pnm_compare include/imagelib/lib.h include/noise/metrics.h include/noise/impulse.h \
   share/man/man1/funcao_exe.1 share/man/man1/pnm_compare.1 \
-  "$libdir/libimagelib.a" "$libdir/libimagelib_metrics.a" "$libdir/pkgconfig/imagelib.pc" \
+  "$libdir/libimagelib.a" "$libdir/libimagelib_metrics.a" "$libdir/libimagelib_noise.a" "$libdir/pkgconfig/imagelib.pc" \
   "$libdir/cmake/imagelib/imagelibConfig.cmake" \
   "$libdir/cmake/imagelib/imagelibConfigVersion.cmake"; do
   [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }

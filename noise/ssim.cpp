@@ -1,0 +1,78 @@
+#include "noise/ssim.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numeric>
+#include <vector>
+
+#include "noise/ssim_kernel.h"
+
+namespace noise_detail {
+
+void add_ssim_strip_plain(const Image* a, const Image* b, const Weights& weights, int32_t first,
+                          int32_t n, Ring* ring, double* column_sums) {
+  add_ssim_strip(a, b, weights, first, n, ring, column_sums);
+}
+
+}  // namespace noise_detail
+
+namespace {
+
+using noise_detail::kRadius;
+using noise_detail::kRows;
+using noise_detail::kSide;
+using noise_detail::kSpan;
+using noise_detail::kStrip;
+using noise_detail::Ring;
+using noise_detail::Weights;
+
+Weights gaussian_weights() {
+  constexpr double kSigma = 1.5;
+  Weights raw{};
+  for (int i = 0; i < kSide; ++i) {
+    raw.weight[i] = std::exp(-0.5 / (kSigma * kSigma) * (i * i));
+  }
+  // Summed from -5 to 5, as the taps stand.
+  double sum = 0;
+  for (int i = -kRadius; i <= kRadius; ++i) {
+    sum += raw.weight[i < 0 ? -i : i];
+  }
+  Weights weights{};
+  for (int i = 0; i < kSide; ++i) {
+    weights.weight[i] = raw.weight[i] / sum;
+  }
+  return weights;
+}
+
+}  // namespace
+
+double mean_ssim(const Image* a, const Image* b, imagelib_detail::SimdTier tier) {
+  const int32_t rows = a->dims->rows;
+  const int32_t cols = a->dims->cols;
+  if (rows < kRows || cols < kRows) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  static const Weights weights = gaussian_weights();
+#ifdef IMAGELIB_X86_KERNELS
+  const auto add_ssim_strip = tier >= imagelib_detail::SimdTier::avx2
+                                  ? noise_detail::add_ssim_strip_avx2
+                                  : noise_detail::add_ssim_strip_plain;
+#else
+  static_cast<void>(tier);
+  const auto add_ssim_strip = noise_detail::add_ssim_strip_plain;
+#endif
+  constexpr size_t kRingSize = static_cast<size_t>(kRows) * kSpan;
+  Ring ring{std::vector<float>(kRingSize), std::vector<float>(kRingSize),
+            std::vector<float>(kRingSize), std::vector<float>(kRingSize)};
+  std::vector<double> column_sums(static_cast<size_t>(cols), 0.0);
+  for (int32_t first = kRadius; first < cols - kRadius; first += kStrip) {
+    const int32_t left = cols - kRadius - first;
+    const int32_t n = left < kStrip ? left : kStrip;
+    add_ssim_strip(a, b, weights, first, n, &ring, column_sums.data());
+  }
+  // In column order, whatever the build.
+  const double total = std::accumulate(column_sums.begin(), column_sums.end(), 0.0);
+  const int64_t counted = static_cast<int64_t>(rows - 2 * kRadius) * (cols - 2 * kRadius);
+  return total / static_cast<double>(counted);
+}
