@@ -1,8 +1,12 @@
 #include <sys/types.h>
 #if __has_include(<unistd.h>)
+#include <unistd.h>
+#endif
+// Replacing a file whole needs POSIX file ownership and modes. Some systems (MinGW) ship a
+// unistd.h without them, and do not claim POSIX.
+#if defined(_POSIX_VERSION)
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -91,7 +95,7 @@ bool write_text(std::FILE* out, const Image* image, char* const start, size_t si
 
 enum class Replaced { done, failed, not_tried };
 
-#if __has_include(<unistd.h>)
+#if defined(_POSIX_VERSION)
 // A file the user owns, may write and that has no other names is replaced whole: a link or a
 // file of another owner would lose what the rename cannot carry over.
 bool replaceable(const char* path, const struct stat& info) {
