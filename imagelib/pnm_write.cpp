@@ -148,7 +148,7 @@ Replaced replace_whole(const Image* image, const char* path, char* buffer, size_
   const bool group_kept =
       !exists || (fstat(fd, &made) == 0 && (made.st_gid == info.st_gid ||
                                             fchown(fd, static_cast<uid_t>(-1), info.st_gid) == 0));
-  std::FILE* out = group_kept && fchmod(fd, mode) == 0 ? fdopen(fd, "w") : nullptr;
+  std::FILE* out = group_kept && fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
   if (out == nullptr) {
     close(fd);
     unlink(temporary.c_str());
@@ -199,7 +199,8 @@ Image* Output_PBM(Image* image, const char* path) {
   }
   // A device, a pipe, a file with other names or of another owner, or a directory that takes no
   // new file: written in place.
-  std::FILE* out = std::fopen(path, "w");
+  // Binary, so that the file has the same bytes on every platform (LF line ends on Windows too).
+  std::FILE* out = std::fopen(path, "wb");
   if (out == nullptr) {
     sys_abort(0, "Can't open output file.");
   }
