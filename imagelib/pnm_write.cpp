@@ -1,8 +1,12 @@
 #include <sys/types.h>
 #if __has_include(<unistd.h>)
+#include <unistd.h>
+#endif
+// Replacing a file whole needs POSIX file ownership and modes. Some systems (MinGW) ship a
+// unistd.h without them, and do not claim POSIX.
+#if defined(_POSIX_VERSION)
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -91,7 +95,7 @@ bool write_text(std::FILE* out, const Image* image, char* const start, size_t si
 
 enum class Replaced { done, failed, not_tried };
 
-#if __has_include(<unistd.h>)
+#if defined(_POSIX_VERSION)
 // A file the user owns, may write and that has no other names is replaced whole: a link or a
 // file of another owner would lose what the rename cannot carry over.
 bool replaceable(const char* path, const struct stat& info) {
@@ -144,7 +148,7 @@ Replaced replace_whole(const Image* image, const char* path, char* buffer, size_
   const bool group_kept =
       !exists || (fstat(fd, &made) == 0 && (made.st_gid == info.st_gid ||
                                             fchown(fd, static_cast<uid_t>(-1), info.st_gid) == 0));
-  std::FILE* out = group_kept && fchmod(fd, mode) == 0 ? fdopen(fd, "w") : nullptr;
+  std::FILE* out = group_kept && fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
   if (out == nullptr) {
     close(fd);
     unlink(temporary.c_str());
@@ -195,7 +199,8 @@ Image* Output_PBM(Image* image, const char* path) {
   }
   // A device, a pipe, a file with other names or of another owner, or a directory that takes no
   // new file: written in place.
-  std::FILE* out = std::fopen(path, "w");
+  // Binary, so that the file has the same bytes on every platform (LF line ends on Windows too).
+  std::FILE* out = std::fopen(path, "wb");
   if (out == nullptr) {
     sys_abort(0, "Can't open output file.");
   }

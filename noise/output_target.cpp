@@ -18,7 +18,8 @@ void ignore_write_signals() {
 #endif
 }
 
-#if __has_include(<unistd.h>)
+// Device and inode name a file only on POSIX systems: Windows gives every file inode 0.
+#if defined(_POSIX_VERSION)
 std::FILE* claim_standard_output(const char* output_path) {
   struct stat out_info {};
   struct stat path_info {};

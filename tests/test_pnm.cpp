@@ -176,7 +176,7 @@ TEST_F(PnmTest, AsciiValuesReadTheSameAcrossTheReadersChunks) {
 TEST_F(PnmTest, BinaryRasterFromAFileLeavesTheStreamAfterIt) {
   for (const auto& [bytes, pixels, next] :
        {std::tuple{std::string("P5 3 2 255\n\x01\x02\x03\x04\x05\x06XY"), seq({1, 2, 3, 4, 5, 6}),
-                   'X'},
+                   int{'X'}},
         {std::string("P5 3 2 255\n\x01\x02\x03\x04"), seq({1, 2, 3, 4, 4, 4}), EOF}}) {
     const FilePtr in(std::fopen(file("raster.pgm", bytes).c_str(), "rb"));
     PnmHeader header{};
