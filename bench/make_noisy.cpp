@@ -3,19 +3,12 @@
 // Usage: make_noisy <input> <output> <white %> <density %> <seed>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
+#include "imagelib/file_ptr.h"
 #include "imagelib/lib.h"
 #include "noise/impulse.h"
 
-namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-}  // namespace
+using imagelib_detail::FilePtr;
 
 int main(int argc, char** argv) {
   if (argc != 6) {

@@ -10,8 +10,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <memory>
 #include <string_view>
+
+#include "imagelib/file_ptr.h"
 
 namespace imagelib_detail {
 namespace {
@@ -20,14 +21,9 @@ namespace {
 // need not be read for them.
 constexpr uint64_t kLargeRequest = uint64_t{16} << 20;
 
-struct FileCloser {
-  // NOLINTNEXTLINE(cert-err33-c): the file was only read.
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // The whole of a small text file; false when it cannot be read.
 bool read_text(const std::string& path, std::string* text) {
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
+  const FilePtr file(std::fopen(path.c_str(), "r"));
   if (file == nullptr) {
     return false;
   }
