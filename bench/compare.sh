@@ -29,14 +29,8 @@ if [ ! -s "$clean" ] || [ ! -s "$data/in_${size}.p2.pgm" ]; then
 fi
 [ -s "$noisy" ] || "$build/bench/make_noisy" "$clean" "$noisy" 30 10 1 2>/dev/null
 
-timed() {
-  local start end
-  start=$EPOCHREALTIME
-  "$@" >/dev/null 2>&1
-  end=$EPOCHREALTIME
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f\n", b - a }'
-}
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.4f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# shellcheck source=bench/timing.sh
+. "$root/bench/timing.sh"
 
 echo "== pnm_compare, $runs runs"
 "$build/pnm_compare" "$noisy" "$clean" 2>/dev/null

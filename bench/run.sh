@@ -54,17 +54,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   printf '   %s\n' "${missing[@]}"
 fi
 
-# Runs a command once; prints its wall time in seconds. Bash's own clock, so no process is started
-# around the command.
-timed() {
-  local start end
-  start=$EPOCHREALTIME
-  "$@" >/dev/null 2>&1
-  end=$EPOCHREALTIME
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f\n", b - a }'
-}
-
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.4f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# shellcheck source=bench/timing.sh
+. "$root/bench/timing.sh"
 # a / b with one decimal, or with the number of decimals given third.
 ratio() { awk -v a="$1" -v b="$2" -v d="${3:-1}" 'BEGIN { if (a == "" || b == "" || b == 0) print "-"; else printf "%.*fx\n", d, a / b }'; }
 
