@@ -2,10 +2,15 @@
 #ifndef TESTS_SUPPORT_H
 #define TESTS_SUPPORT_H
 
+// Starting processes needs POSIX; the suites that do are built only for hosts that have it.
+#if !defined(_WIN32) && !defined(__EMSCRIPTEN__)
+#define IMAGENOISE_TEST_PROCESSES 1
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -14,6 +19,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,6 +85,36 @@ inline ImagePtr image_of(int32_t rows, int32_t cols, const std::vector<int>& val
   return image;
 }
 
+// The programs under test. The end-to-end suites can run another build's programs: when
+// IMAGENOISE_TEST_PROGRAMS names a folder, a program is looked for there by its file name. A
+// cross build writes such a folder of launchers, which start each program under its emulator.
+inline std::string program(const std::string& built_path) {
+  const char* folder = std::getenv("IMAGENOISE_TEST_PROGRAMS");
+  if (folder == nullptr || *folder == '\0') {
+    return built_path;
+  }
+  return (fs::path(folder) / fs::path(built_path).filename()).string();
+}
+
+// The system the programs under test run on, as CMake names it ("Linux", "Windows",
+// "Emscripten"): the launcher folder records it in a file named "system".
+inline std::string program_system() {
+  const char* folder = std::getenv("IMAGENOISE_TEST_PROGRAMS");
+  if (folder == nullptr || *folder == '\0') {
+    return "native";
+  }
+  std::string name = slurp(fs::path(folder) / "system");
+  while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) {
+    name.pop_back();
+  }
+  return name;
+}
+
+// True when the programs under test are another build's, run through an emulator.
+inline bool foreign_programs() {
+  return program_system() != "native";
+}
+
 struct RunResult {
   int status = -1;  // exit status, or -1 when the process did not exit normally
   bool timed_out = false;
@@ -90,9 +126,18 @@ struct RunResult {
 class TempDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "imagenoise-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    static std::atomic<unsigned> serial{0};
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+      const fs::path candidate =
+          fs::temp_directory_path() /
+          ("imagenoise-" + std::to_string(entropy()) + "-" + std::to_string(serial++));
+      std::error_code error;
+      if (fs::create_directory(candidate, error)) {
+        dir_ = candidate;
+      }
+    }
+    ASSERT_FALSE(dir_.empty()) << "no scratch directory";
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -101,11 +146,13 @@ class TempDirTest : public ::testing::Test {
     return (dir_ / name).string();
   }
 
-  // Runs program with args; its standard output and error go to files, or both to one file
-  // (out) when merged. A run that has not ended after time_limit seconds is killed, with every
-  // process it started (a shell's pipeline).
-  RunResult run(const std::string& program, const std::vector<std::string>& args,
+#if defined(IMAGENOISE_TEST_PROCESSES)
+  // Runs program (another build's, see program()) with args; its standard output and error go to
+  // files, or both to one file (out) when merged. A run that has not ended after time_limit seconds
+  // is killed, with every process it started (a shell's pipeline).
+  RunResult run(const std::string& built_program, const std::vector<std::string>& args,
                 bool merged = false, int time_limit = 120) const {
+    const std::string program = testsupport::program(built_program);
     const fs::path out = dir_ / ".stdout";
     const fs::path err = merged ? out : dir_ / ".stderr";
     const pid_t pid = fork();
@@ -145,6 +192,7 @@ class TempDirTest : public ::testing::Test {
     fs::remove(err);
     return result;
   }
+#endif
 
   fs::path dir_;
 };

@@ -16,8 +16,8 @@ using testsupport::slurp;
 
 namespace {
 
-const std::string kExe = FUNCAO_EXE;
-const std::string kCompare = PNM_COMPARE;
+const std::string kExe = testsupport::program(FUNCAO_EXE);
+const std::string kCompare = testsupport::program(PNM_COMPARE);
 const std::string kKept = "earlier content\n";
 const std::string kGood = "P2 1 1 255\n0\n";  // good.pgm, pnm_compare's other input
 

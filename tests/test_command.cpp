@@ -11,7 +11,7 @@ using testsupport::slurp;
 
 namespace {
 
-const std::string kExe = FUNCAO_EXE;
+const std::string kExe = testsupport::program(FUNCAO_EXE);
 const std::string kUsage =
     "Usage: funcao_exe <image> <output> <white points percentage> <image points percentage>\n";
 

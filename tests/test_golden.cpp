@@ -12,7 +12,7 @@ using testsupport::slurp;
 
 namespace {
 
-const std::string kExe = FUNCAO_EXE;
+const std::string kExe = testsupport::program(FUNCAO_EXE);
 
 uint64_t fnv1a(const std::string& bytes) {
   uint64_t hash = 0xcbf29ce484222325u;
