@@ -87,13 +87,15 @@ inline ImagePtr image_of(int32_t rows, int32_t cols, const std::vector<int>& val
 
 // The programs under test. The end-to-end suites can run another build's programs: when
 // IMAGENOISE_TEST_PROGRAMS names a folder, a program is looked for there by its file name. A
-// cross build writes such a folder of launchers, which start each program under its emulator.
+// cross build writes such a folder of launchers, which start each program under its emulator;
+// other programs (a shell) are this machine's.
 inline std::string program(const std::string& built_path) {
   const char* folder = std::getenv("IMAGENOISE_TEST_PROGRAMS");
   if (folder == nullptr || *folder == '\0') {
     return built_path;
   }
-  return (fs::path(folder) / fs::path(built_path).filename()).string();
+  const fs::path launcher = fs::path(folder) / fs::path(built_path).filename();
+  return fs::exists(launcher) ? launcher.string() : built_path;
 }
 
 // The system the programs under test run on, as CMake names it ("Linux", "Windows",
