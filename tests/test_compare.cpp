@@ -12,9 +12,10 @@ using testsupport::image_of;
 TEST(Compare, ReportsEveryMeasureWithRoundTripDigits) {
   const auto ten = image_of(1, 1, {10});
   const auto thirteen = image_of(1, 1, {13});
-  EXPECT_EQ(format_comparison(compare_images(ten.get(), thirteen.get())),
-            "Erro 9\nErro_medio 3\nSinal_ruido 18.777777777777779\n"
-            "PSNR 38.588378514285857 dB\nMSE 9\nSSIM nan\n");
+  EXPECT_TRUE(
+      testsupport::reports_match(format_comparison(compare_images(ten.get(), thirteen.get())),
+                                 "Erro 9\nErro_medio 3\nSinal_ruido 18.777777777777779\n"
+                                 "PSNR 38.588378514285857 dB\nMSE 9\nSSIM nan\n"));
 }
 
 TEST(Compare, NonFiniteValuesPrintWithoutSign) {
