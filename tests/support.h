@@ -153,6 +153,21 @@ inline bool foreign_programs() {
   return program_system() != "native";
 }
 
+// A Windows program ends its console lines with CR LF. Captured console text is compared with
+// LF line ends; image files never pass through here.
+inline std::string console_text(std::string text) {
+  if (program_system() == "Windows") {
+    size_t kept = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') {
+        text[kept++] = text[i];
+      }
+    }
+    text.resize(kept);
+  }
+  return text;
+}
+
 struct RunResult {
   int status = -1;  // exit status, or -1 when the process did not exit normally
   bool timed_out = false;
@@ -224,8 +239,8 @@ class TempDirTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    result.out = slurp(out);
-    result.err = merged ? "" : slurp(err);
+    result.out = console_text(slurp(out));
+    result.err = merged ? "" : console_text(slurp(err));
     fs::remove(out);
     fs::remove(err);
     return result;
