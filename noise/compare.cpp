@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "noise/portable_log10.h"
 #include "noise/ssim.h"
 
 namespace {
@@ -87,7 +88,7 @@ Comparison compare_images(const Image* a, const Image* b) {
   result.erro_medio = static_cast<float>(std::sqrt(static_cast<double>(mean)));
   result.sinal_ruido = static_cast<double>(sums.signal) / static_cast<double>(sums.noise);
   result.mse = mean_squared_error(a, b);
-  result.psnr = 10 * std::log10(255.0 * 255.0 / result.mse);
+  result.psnr = 10 * noise_detail::portable_log10(255.0 * 255.0 / result.mse);
   result.ssim = mean_ssim(a, b);
   return result;
 }
