@@ -1,6 +1,8 @@
 #include "noise/command.h"
 
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <string_view>
 
 #include "noise/noise.h"
@@ -64,4 +66,15 @@ SettingsStatus read_settings(const NoiseArguments& arguments, NoiseSettings* set
     return SettingsStatus::above_hundred;
   }
   return SettingsStatus::ok;
+}
+
+std::string percentage_text(double value) {
+  if (std::isnan(value)) {
+    return std::signbit(value) ? "-nan" : "nan";
+  }
+  // A single-precision value, or 100 less one, takes at most 42 characters.
+  char text[64];
+  // NOLINTNEXTLINE(cert-err33-c): a finite or infinite double always fits.
+  std::snprintf(text, sizeof text, "%.1f", value);
+  return text;
 }

@@ -4,6 +4,7 @@
 #define NOISE_COMMAND_H
 
 #include <cstdint>
+#include <string>
 
 struct NoiseArguments {
   const char* input_path;
@@ -40,5 +41,9 @@ enum class SettingsStatus {
 };
 
 SettingsStatus read_settings(const NoiseArguments& arguments, NoiseSettings* settings);
+
+// A percentage as the description lines print it: "%.1f", and "-nan" for a not-a-number with its
+// sign bit set, as glibc prints it and some C libraries (MinGW's) do not.
+std::string percentage_text(double value);
 
 #endif

@@ -44,10 +44,11 @@ int main(int argc, char** argv) {
     freeimage(input);
     return 3;
   }
-  std::printf("Ruido impulsivo com %.1f %% de pontos da imagem\n",
-              static_cast<double>(settings.density));
-  std::printf(" %.1f %% compostos de pontos brancos\n", static_cast<double>(settings.white));
-  std::printf(" %.1f %% compostos de pontos pretos\n", 100.0 - static_cast<double>(settings.white));
+  std::printf("Ruido impulsivo com %s %% de pontos da imagem\n",
+              percentage_text(settings.density).c_str());
+  std::printf(" %s %% compostos de pontos brancos\n", percentage_text(settings.white).c_str());
+  std::printf(" %s %% compostos de pontos pretos\n",
+              percentage_text(100.0 - static_cast<double>(settings.white)).c_str());
 
   copy(&noisy, input);
   add_impulse_noise(noisy, settings.white, settings.density, arguments.seed);

@@ -1,4 +1,5 @@
 // funcao_exe run as a real process: exit statuses, both streams and the output file's bytes.
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 
@@ -183,6 +184,16 @@ TEST(ReadArguments, SeedOptionsAndTheirEnd) {
       EXPECT_EQ(arguments.bad_seed, c.first) << shown;
     }
   }
+}
+
+TEST(PercentageText, OneDecimalAndTheSignOfNotANumber) {
+  EXPECT_EQ(percentage_text(12.25), "12.2");
+  EXPECT_EQ(percentage_text(-0.0), "-0.0");
+  EXPECT_EQ(percentage_text(static_cast<double>(-FLT_MAX)),
+            "-340282346638528859811704183484516925440.0");
+  EXPECT_EQ(percentage_text(-INFINITY), "-inf");
+  EXPECT_EQ(percentage_text(std::nan("")), "nan");
+  EXPECT_EQ(percentage_text(-std::nan("")), "-nan");
 }
 
 TEST_F(CommandTest, InvalidSeedIsRefusedBeforeTheArgumentCountAndTheInput) {
