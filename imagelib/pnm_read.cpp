@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "imagelib/file_open.h"
 #include "imagelib/file_ptr.h"
 #include "imagelib/lib.h"
 
@@ -509,7 +510,7 @@ PnmStatus pbm_read_raster(std::FILE* in, const PnmHeader* header, Image* image) 
 PnmStatus pbm_read_file(const char* path, Image** image) {
   *image = nullptr;
   // One binary stream serves header and raster alike, so nothing has to be reopened or sought.
-  const FilePtr file(std::fopen(path, "rb"));
+  const FilePtr file(imagelib_detail::open_file(path, "rb"));
   PnmHeader header{};
   const PnmStatus status =
       file == nullptr ? PnmStatus::read_error : pbm_read_header(file.get(), &header);

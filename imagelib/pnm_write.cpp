@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "imagelib/file_open.h"
 #include "imagelib/lib.h"
 #include "imagelib/value_text.h"
 
@@ -200,7 +201,7 @@ Image* Output_PBM(Image* image, const char* path) {
   // A device, a pipe, a file with other names or of another owner, or a directory that takes no
   // new file: written in place.
   // Binary, so that the file has the same bytes on every platform (LF line ends on Windows too).
-  std::FILE* out = std::fopen(path, "wb");
+  std::FILE* out = imagelib_detail::open_file(path, "wb");
   if (out == nullptr) {
     sys_abort(0, "Can't open output file.");
   }

@@ -6,6 +6,7 @@
 
 #include "imagelib/lib.h"
 #include "noise/compare.h"
+#include "noise/utf8_arguments.h"
 
 namespace {
 
@@ -32,7 +33,9 @@ bool write_report(const std::string& report) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int run_pnm_compare(int argc, char** argv) {
   if (argc != 3) {
     std::fputs("Usage: pnm_compare <image a> <image b>\n", stderr);
     return 1;
@@ -59,3 +62,16 @@ int main(int argc, char** argv) {
   return status;
 }
 // NOLINTEND(cert-err33-c)
+
+}  // namespace
+
+#if defined(_WIN32)
+int wmain(int argc, wchar_t** argv) {
+  Utf8Arguments arguments = utf8_arguments(argc, argv);
+  return run_pnm_compare(argc, arguments.argv.data());
+}
+#else
+int main(int argc, char** argv) {
+  return run_pnm_compare(argc, argv);
+}
+#endif

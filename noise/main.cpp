@@ -5,15 +5,18 @@
 #include "noise/command.h"
 #include "noise/impulse.h"
 #include "noise/output_target.h"
+#include "noise/utf8_arguments.h"
 
 // The two images live until the process ends, which returns their memory at once; releasing them
 // row by row first would only delay the exit. These handles hold them to the end, so leak
 // checkers, which look for memory still referenced there, see it held on purpose and not lost.
-// They have external linkage: the compiler could otherwise turn them into locals of main.
+// They have external linkage: the compiler could otherwise turn them into locals.
 Image* funcao_exe_input = nullptr;
 Image* funcao_exe_noisy = nullptr;
 
-int main(int argc, char** argv) {
+namespace {
+
+int run_funcao_exe(int argc, char** argv) {
   NoiseArguments arguments{};
   const ArgumentsStatus given = read_arguments(argc, argv, &arguments);
   if (given == ArgumentsStatus::bad_seed) {
@@ -62,3 +65,16 @@ int main(int argc, char** argv) {
   std::printf("O arquivo se encontra em '%s'.\n", arguments.output_path);
   return 0;
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+int wmain(int argc, wchar_t** argv) {
+  Utf8Arguments arguments = utf8_arguments(argc, argv);
+  return run_funcao_exe(argc, arguments.argv.data());
+}
+#else
+int main(int argc, char** argv) {
+  return run_funcao_exe(argc, argv);
+}
+#endif

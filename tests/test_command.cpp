@@ -105,6 +105,31 @@ TEST_F(CommandTest, NoiseLandsWhereGlibcRandPlacesItAndInputIsUnchanged) {
 }
 #endif
 
+// File names in the user's language, on every system: Windows programs get their arguments in
+// UTF-16 and take paths as UTF-8, as the names this test gives them are. The output is written
+// new, then replaced, and pnm_compare reads both names.
+TEST_F(CommandTest, PathsInAnyLanguageAreReadWrittenAndNamed) {
+  const std::string input =
+      "ru\xc3\xad"
+      "do-\xc3\xb1.pgm";  // ruído-ñ.pgm
+  const std::string output =
+      "sa\xc3\xad"
+      "da-\xe6\x97\xa5\xe6\x9c\xac.pgm";  // saída-日本.pgm
+  file(input, "P2 2 1 255\n7 200\n");
+  for (int round = 0; round < 2; ++round) {
+    const RunResult r = run(kExe, {input, output, "30", "0"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, description("0.0", "30.0", "70.0") + success(output));
+    EXPECT_EQ(slurp(dir_ / output), "P2\n#origin 0 0\n2 1 255\n7 200 \n\n");
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_),
+                          std::filesystem::directory_iterator()),
+            2);
+  const RunResult compared = run(PNM_COMPARE, {input, output});
+  EXPECT_EQ(compared.status, 0);
+  EXPECT_EQ(compared.out.substr(0, 7), "Erro 0\n");
+}
+
 TEST_F(CommandTest, RunsAreReproducible) {
   const std::string coins = EXAMPLES_DIR "/coins.pgm";
   ASSERT_EQ(run(kExe, {coins, "a.pgm", "30", "10"}).status, 0);

@@ -337,6 +337,29 @@ TEST_F(PnmTest, WrittenFileReadsBackWithSizePixelsAndOrigin) {
   EXPECT_EQ(image_->dims->origin_row, 5);
 }
 
+// Paths are UTF-8 text on every system, Windows included, where the C library's narrow functions
+// would take them in the ANSI code page. Writing over the file again leaves no other file behind.
+TEST_F(PnmTest, PathsInAnyLanguageAreWrittenAndReadUnderThatName) {
+  const std::string name =
+      "ru\xc3\xad"
+      "do-\xc3\xb1-\xe6\x97\xa5.pgm";  // ruído-ñ-日.pgm
+  const std::string path = dir_.u8string() + "/" + name;
+  const auto image = testsupport::image_of(1, 2, {7, 200});
+  for (int round = 0; round < 2; ++round) {
+    Output_PBM(image.get(), path.c_str());
+  }
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    names.push_back(entry.path().filename().u8string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{name});
+  testing::internal::CaptureStderr();
+  image_ = Input_PBM(path.c_str());
+  testing::internal::GetCapturedStderr();
+  ASSERT_NE(image_, nullptr);
+  EXPECT_EQ(pixels_of(image_), seq({7, 200}));
+}
+
 TEST_F(PnmTest, OverlongHeaderLinesAreRefusedButLongCommentsAreCut) {
   const std::string pad(size_t{2} << 20, ' ');
   EXPECT_EQ(read("P2" + pad + "1 1 255\n7\n"), nullptr);
