@@ -8,6 +8,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #endif
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX 1
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -164,6 +172,76 @@ Replaced replace_whole(const Image* image, const char* path, char* buffer, size_
   }
   if (std::rename(temporary.c_str(), target.c_str()) != 0) {
     unlink(temporary.c_str());
+    return Replaced::not_tried;
+  }
+  return Replaced::done;
+}
+#elif defined(_WIN32)
+// The target is absent (true, *exists false), or a file on disk with no other names that may be
+// written (true): anything else, a device (NUL, CON), a directory, a link (a reparse point) or a
+// file with a second name, is written in place.
+bool replaceable(const std::wstring& target, bool* exists) {
+  const HANDLE handle = CreateFileW(target.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *exists = false;
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
+  }
+  *exists = true;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool plain =
+      GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) != 0 &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+      info.nNumberOfLinks == 1;
+  CloseHandle(handle);
+  return plain;
+}
+
+// As on POSIX systems: the text goes to a new file beside the target, which then takes the
+// target's place. ReplaceFileW keeps the old file's attributes, security and creation time.
+Replaced replace_whole(const Image* image, const char* path, char* buffer, size_t size) {
+  const std::wstring target = imagelib_detail::wide_path(path);
+  bool exists = false;
+  if (target.empty() || !replaceable(target, &exists)) {
+    return Replaced::not_tried;
+  }
+  const size_t separator = target.find_last_of(L"/\\:");
+  const size_t name = separator == std::wstring::npos ? 0 : separator + 1;
+  // No two running processes share an id, and a name left by an earlier one is skipped.
+  const std::wstring stem = target.substr(0, name) + L"." + target.substr(name) + L"." +
+                            std::to_wstring(GetCurrentProcessId()) + L"-";
+  std::wstring temporary;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    temporary = stem + std::to_wstring(attempt);
+    fd =
+        _wopen(temporary.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0 && errno != EEXIST) {
+      return Replaced::not_tried;
+    }
+  }
+  std::FILE* out = fd < 0 ? nullptr : _fdopen(fd, "wb");
+  if (out == nullptr) {
+    if (fd >= 0) {
+      _close(fd);
+      _wunlink(temporary.c_str());
+    }
+    return Replaced::not_tried;
+  }
+  // NOLINTNEXTLINE(cert-err33-c): the text is buffered in large pieces already.
+  std::setvbuf(out, nullptr, _IONBF, 0);
+  const bool written = write_text(out, image, buffer, size);
+  if (std::fclose(out) != 0 || !written) {
+    _wunlink(temporary.c_str());
+    return Replaced::failed;
+  }
+  const bool replaced =
+      (exists && ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0) ||
+      MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  if (!replaced) {
+    _wunlink(temporary.c_str());
     return Replaced::not_tried;
   }
   return Replaced::done;
