@@ -6,6 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX 1
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "imagelib/file_open.h"
+#endif
 
 void ignore_write_signals() {
 #if defined(SIGPIPE)
@@ -18,7 +31,8 @@ void ignore_write_signals() {
 #endif
 }
 
-// Device and inode name a file only on POSIX systems: Windows gives every file inode 0.
+// Device and inode name a file on POSIX systems; Windows gives every file inode 0, and has its
+// own identity below.
 #if defined(_POSIX_VERSION)
 std::FILE* claim_standard_output(const char* output_path) {
   struct stat out_info {};
@@ -46,6 +60,98 @@ std::FILE* claim_standard_output(const char* output_path) {
   }
   // The messages now share standard error; unbuffered, they keep their order with its own lines.
   // NOLINTNEXTLINE(cert-err33-c): a buffered stdout only delays them.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  return image;
+}
+#elif defined(_WIN32)
+namespace {
+
+// Windows names a file by its volume's serial number and its identifier there.
+struct FileIdentity {
+  FILE_ID_INFO id;
+  FILE_BASIC_INFO times;
+  FILE_STANDARD_INFO size;
+};
+
+bool file_identity(HANDLE handle, FileIdentity* identity) {
+  if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK) {
+    return false;
+  }
+  if (GetFileInformationByHandleEx(handle, FileIdInfo, &identity->id, sizeof identity->id) == 0) {
+    // Before Windows 8: the serial number and the 64-bit file index.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(handle, &info) == 0) {
+      return false;
+    }
+    identity->id = FILE_ID_INFO{};
+    identity->id.VolumeSerialNumber = info.dwVolumeSerialNumber;
+    const uint64_t index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    std::memcpy(identity->id.FileId.Identifier, &index, sizeof index);
+  }
+  return GetFileInformationByHandleEx(handle, FileBasicInfo, &identity->times,
+                                      sizeof identity->times) != 0 &&
+         GetFileInformationByHandleEx(handle, FileStandardInfo, &identity->size,
+                                      sizeof identity->size) != 0;
+}
+
+// Wine gives the handles it makes for standard output no volume serial number (0): then the
+// identifier must agree, and so must the times and the size.
+bool same_file(const FileIdentity& a, const FileIdentity& b) {
+  if (std::memcmp(&a.id.FileId, &b.id.FileId, sizeof a.id.FileId) != 0) {
+    return false;
+  }
+  if (a.id.VolumeSerialNumber != 0 && b.id.VolumeSerialNumber != 0) {
+    return a.id.VolumeSerialNumber == b.id.VolumeSerialNumber;
+  }
+  return a.times.CreationTime.QuadPart == b.times.CreationTime.QuadPart &&
+         a.times.LastWriteTime.QuadPart == b.times.LastWriteTime.QuadPart &&
+         a.size.EndOfFile.QuadPart == b.size.EndOfFile.QuadPart;
+}
+
+bool names_standard_output(const char* output_path) {
+  FileIdentity out_identity{};
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the C library hands out handles as integers.
+  if (!file_identity(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout))), &out_identity)) {
+    return false;
+  }
+  const std::wstring wide = imagelib_detail::wide_path(output_path);
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  // No access asked: the file is only looked at.
+  const HANDLE path = wide.empty() ? CreateFileA(output_path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr)
+                                   : CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  FileIdentity path_identity{};
+  const bool same = file_identity(path, &path_identity) && same_file(out_identity, path_identity);
+  if (path != INVALID_HANDLE_VALUE) {
+    CloseHandle(path);
+  }
+  return same;
+}
+
+}  // namespace
+
+// Only a file on disk can be named by a path here: a pipe has no name a user would give.
+std::FILE* claim_standard_output(const char* output_path) {
+  if (!names_standard_output(output_path)) {
+    return nullptr;
+  }
+  const int image_fd = _dup(_fileno(stdout));
+  if (image_fd < 0) {
+    return nullptr;
+  }
+  // Binary, so that the image has the same bytes as a file written by name.
+  std::FILE* image = _setmode(image_fd, _O_BINARY) < 0 ? nullptr : _fdopen(image_fd, "wb");
+  if (image == nullptr || _dup2(_fileno(stderr), _fileno(stdout)) < 0) {
+    if (image != nullptr) {
+      // NOLINTNEXTLINE(cert-err33-c): nothing was written through it.
+      std::fclose(image);
+    } else {
+      _close(image_fd);
+    }
+    return nullptr;
+  }
+  // NOLINTNEXTLINE(cert-err33-c): a buffered stdout only delays the messages.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   return image;
 }
