@@ -1,6 +1,11 @@
 #if __has_include(<unistd.h>)
 #include <unistd.h>
 #endif
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX 1
+#include <windows.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +22,12 @@ namespace {
 constexpr uint64_t kRowOverhead = sizeof(unsigned char*) + 32;
 
 uint64_t physical_memory() {
-#if defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
+#if defined(_WIN32)
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) != 0 && status.ullTotalPhys > 0 ? status.ullTotalPhys
+                                                                       : UINT64_MAX;
+#elif defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || page_size <= 0) {

@@ -1,4 +1,10 @@
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX 1
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 
@@ -24,6 +30,17 @@ std::string newimage_stdout(int32_t rows, int32_t cols, Image** result) {
   testing::internal::CaptureStdout();
   *result = newimage(rows, cols);
   return testing::internal::GetCapturedStdout();
+}
+
+uint64_t physical_memory() {
+#if defined(_WIN32)
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) != 0 ? status.ullTotalPhys : 0;
+#else
+  return static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) *
+         static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+#endif
 }
 
 }  // namespace
@@ -55,8 +72,7 @@ TEST(NewImage, SizeBeyondPhysicalMemoryIsOutOfStorage) {
 }
 
 TEST(NewImage, SizeThatFitsOnceButCannotBeCopiedIsOutOfStorage) {
-  const auto memory =
-      static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  const uint64_t memory = physical_memory();
   const int32_t cols = 1 << 30;
   const auto rows = static_cast<int32_t>(memory / 4 * 3 / (uint64_t{cols} + 40));
   ASSERT_GT(rows, 0);

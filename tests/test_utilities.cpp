@@ -1,6 +1,8 @@
+#if __has_include(<sys/resource.h>)
 #include <sys/resource.h>
-#include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "support.h"
@@ -24,6 +26,14 @@ void release(float** grid, int32_t rows) {
     std::free(grid[i]);
   }
   std::free(grid);
+}
+
+void set_path(const std::string& value) {
+#if defined(_WIN32)
+  _putenv_s("PATH", value.c_str());
+#else
+  setenv("PATH", value.c_str(), 1);
+#endif
 }
 
 }  // namespace
@@ -68,6 +78,7 @@ TEST(F2d, NegativeSizeEndsAsOutOfStorage) {
   EXPECT_EXIT(f2d(4, -1), testing::ExitedWithCode(1), "^Out of storage: F2D\\.\n$");
 }
 
+#if __has_include(<sys/resource.h>)
 // Whether an address-space limit of 256 MB refuses a 400 MB allocation here; an emulator such as
 // qemu-user does not hold its guest to the limit.
 bool address_space_limit_holds() {
@@ -83,9 +94,14 @@ bool address_space_limit_holds() {
   setrlimit(RLIMIT_AS, &old);
   return refused;
 }
+#endif
 
 TEST(F2d, RowThatCannotBeAllocatedIsNamed) {
-#ifndef IMAGENOISE_SANITIZED
+#if defined(IMAGENOISE_SANITIZED)
+  GTEST_SKIP() << "the sanitizer's allocator reserves more address space than the limit allows";
+#elif !__has_include(<sys/resource.h>)
+  GTEST_SKIP() << "no address-space limit (setrlimit) here to make the allocation fail";
+#else
   if (!address_space_limit_holds()) {
     GTEST_SKIP() << "this system does not hold programs to RLIMIT_AS (as under qemu-user)";
   }
@@ -96,8 +112,6 @@ TEST(F2d, RowThatCannotBeAllocatedIsNamed) {
     f2d(3, 100'000'000);
   };
   EXPECT_EXIT(starved(), testing::ExitedWithCode(1), "^Out of storage: F2D 0\\.\n$");
-#else
-  GTEST_SKIP() << "the sanitizer's allocator reserves more address space than the limit allows";
 #endif
 }
 
@@ -111,17 +125,23 @@ class DisplayTest : public testsupport::TempDirTest {
   }
   void TearDown() override {
     fs::current_path(old_cwd_);
-    setenv("PATH", old_path_.c_str(), 1);
+    set_path(old_path_);
     TempDirTest::TearDown();
   }
-  // Puts a stand-in viewer first on PATH that keeps its arguments and the file it was shown.
+  // Puts a stand-in viewer first on PATH that keeps its arguments and the file it was shown: a
+  // batch file for Windows' command processor, a shell script elsewhere.
   void install_viewer() const {
+#if defined(_WIN32)
+    file("disp.bat", "@echo %*> shown.args\r\n@copy /y %1 shown.pgm >nul\r\n");
+    set_path(dir_.string() + ";" + old_path_);
+#else
     const std::string viewer = file("disp",
                                     "#!/bin/sh\n"
                                     "printf '%s\\n' \"$@\" > shown.args\n"
                                     "cp \"$1\" shown.pgm\n");
     fs::permissions(viewer, fs::perms::owner_all);
-    setenv("PATH", (dir_.string() + ":" + old_path_).c_str(), 1);
+    set_path(dir_.string() + ":" + old_path_);
+#endif
   }
 
   fs::path old_cwd_;
@@ -133,13 +153,15 @@ TEST_F(DisplayTest, ShowsTheImageThroughTheViewerAndRemovesTheFile) {
   file("x.tmp", "an older file of that name");
   auto image = image_of(1, 2, {7, 200});
   Display(image.get());
-  EXPECT_EQ(slurp("shown.args"), "x.tmp\n");
+  std::string shown = slurp("shown.args");
+  shown.erase(std::remove(shown.begin(), shown.end(), '\r'), shown.end());  // a batch file's echo
+  EXPECT_EQ(shown, "x.tmp\n");
   EXPECT_EQ(slurp("shown.pgm"), "P2\n#origin 0 0\n2 1 255\n7 200 \n\n");
   EXPECT_FALSE(fs::exists("x.tmp"));
 }
 
 TEST_F(DisplayTest, MissingViewerStillRemovesTheFile) {
-  setenv("PATH", dir_.c_str(), 1);
+  set_path(dir_.string());
   auto image = image_of(1, 1, {1});
   Display(image.get());
   EXPECT_FALSE(fs::exists("x.tmp"));
