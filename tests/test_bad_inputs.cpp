@@ -68,6 +68,13 @@ struct Case {
   std::string feed;  // a shell command whose output is the command's standard input, when given
 };
 
+// Standard input as the path /dev/stdin exists on POSIX systems only: a Windows program under
+// wine reaches the pipe through wine's own mapping of Unix paths, which is no Windows behaviour.
+bool names_stdin(const Case& c) {
+  return c.input == "/dev/stdin" || std::find(c.compare_args.begin(), c.compare_args.end(),
+                                              "/dev/stdin") != c.compare_args.end();
+}
+
 Case refused(std::string name, std::string bytes, const std::string& message) {
   Case c;
   c.name = std::move(name);
@@ -354,8 +361,13 @@ class BadInputTest : public testsupport::TempDirTest {};
 }  // namespace
 
 TEST_F(BadInputTest, EachEndsWithItsMessagesStatusAndOutput) {
+  const bool windows = testsupport::program_system() == "Windows";
   for (const Case& c : cases()) {
     SCOPED_TRACE(c.name);
+    if (windows && names_stdin(c)) {
+      std::printf("not on Windows: %s (/dev/stdin)\n", c.name.c_str());
+      continue;
+    }
     file("in.pnm", c.bytes);
     std::string out_text;
     std::string err_text;
