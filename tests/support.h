@@ -11,9 +11,7 @@
 #endif
 
 #include <atomic>
-#include <cfloat>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -22,7 +20,6 @@
 #include <iterator>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,39 +69,6 @@ inline std::vector<imagelib_detail::SimdTier> wide_tiers() {
     }
   }
   return tiers;
-}
-
-// pnm_compare's report, line by line. PSNR is the one figure that goes through the C library's
-// log10, whose last bit differs between C libraries (i386's and MinGW's against x86-64 glibc's),
-// so its value may differ by a few units in the last place; every other line is exact. Lines
-// may end in CR LF.
-inline ::testing::AssertionResult reports_match(const std::string& actual,
-                                                const std::string& expected) {
-  std::istringstream got(actual);
-  std::istringstream want(expected);
-  std::string a;
-  std::string b;
-  while (std::getline(want, b)) {
-    if (!std::getline(got, a)) {
-      return ::testing::AssertionFailure() << "report ends before \"" << b << "\"";
-    }
-    if (!a.empty() && a.back() == '\r') {
-      a.pop_back();  // a Windows console line
-    }
-    if (a == b) {
-      continue;
-    }
-    const bool psnr = a.rfind("PSNR ", 0) == 0 && b.rfind("PSNR ", 0) == 0;
-    const double x = psnr ? std::strtod(a.c_str() + 5, nullptr) : 0;
-    const double y = psnr ? std::strtod(b.c_str() + 5, nullptr) : 0;
-    if (!psnr || !std::isfinite(y) || std::fabs(x - y) > 4 * DBL_EPSILON * std::fabs(y)) {
-      return ::testing::AssertionFailure() << "\"" << a << "\" where \"" << b << "\" was expected";
-    }
-  }
-  if (std::getline(got, a)) {
-    return ::testing::AssertionFailure() << "report goes on with \"" << a << "\"";
-  }
-  return ::testing::AssertionSuccess();
 }
 
 struct ImageFree {
