@@ -1,8 +1,13 @@
+// Binary rasters of regular files are read with preadv where it is known to work. Emscripten's
+// (3.1.6) reads every buffer of a call from the same offset.
 #if __has_include(<sys/uio.h>)
+#if !defined(__EMSCRIPTEN__)
+#define IMAGELIB_DIRECT_READ 1
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#endif
 #endif
 
 #include <algorithm>
@@ -15,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "imagelib/direct_read.h"
 #include "imagelib/file_open.h"
 #include "imagelib/file_ptr.h"
 #include "imagelib/lib.h"
@@ -23,6 +29,8 @@ int32_t PBM_SE_ORIGIN_ROW = 0;
 int32_t PBM_SE_ORIGIN_COL = 0;
 
 namespace {
+
+bool direct_read_allowed = true;
 
 // Reads of this size keep the system calls few (a 16 MiB raster in 64 of them) at little memory.
 // Fuzzing builds make it small, so that their small inputs cross chunk boundaries too.
@@ -360,11 +368,14 @@ PnmStatus read_ascii_raster(std::FILE* in, Image* image) {
   return reader.error ? PnmStatus::read_error : PnmStatus::ok;
 }
 
-#if __has_include(<sys/uio.h>)
+#if defined(IMAGELIB_DIRECT_READ)
 // A regular file's raster goes straight from the file into the rows, many rows to a system call,
 // without passing through the stream's buffer. Leaves the stream just past what was read. False
 // when the stream is not a regular file (a pipe, memory); bytes_read and error say how it went.
 bool read_binary_direct(std::FILE* in, Image* image, uint64_t* bytes_read, bool* error) {
+  if (!direct_read_allowed) {
+    return false;
+  }
   const int fd = fileno(in);
   struct stat info {};
   const off_t start = fd < 0 ? -1 : ftello(in);
@@ -481,6 +492,22 @@ void cannot_read(const char* path) {
 }
 
 }  // namespace
+
+namespace imagelib_detail {
+
+bool direct_read_available() {
+#if defined(IMAGELIB_DIRECT_READ)
+  return true;
+#else
+  return false;
+#endif
+}
+
+void set_direct_read(bool allowed) {
+  direct_read_allowed = allowed;
+}
+
+}  // namespace imagelib_detail
 
 PnmStatus pbm_read_header(std::FILE* in, PnmHeader* header) {
   const PnmStatus status = read_header_numbers(in, header);

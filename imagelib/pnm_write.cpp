@@ -105,10 +105,18 @@ bool write_text(std::FILE* out, const Image* image, char* const start, size_t si
 enum class Replaced { done, failed, not_tried };
 
 #if defined(_POSIX_VERSION)
-// A file the user owns, may write and that has no other names is replaced whole: a link or a
-// file of another owner would lose what the rename cannot carry over.
+// Emscripten's file mask is its own (0777 at start), not the host's, whose files it writes: a new
+// file's mode is left to the host, by creating it directly.
+#if defined(__EMSCRIPTEN__)
+constexpr bool kHostFileMask = false;
+#else
+constexpr bool kHostFileMask = true;
+#endif
+
+// A file that may be written and has no other names is replaced whole (if the new file gets its
+// owner, see replace_whole): a link would lose what the rename cannot carry over.
 bool replaceable(const char* path, const struct stat& info) {
-  if (!S_ISREG(info.st_mode) || info.st_nlink != 1 || info.st_uid != geteuid()) {
+  if (!S_ISREG(info.st_mode) || info.st_nlink != 1) {
     return false;
   }
   // The same test the direct write would meet, without truncating anything.
@@ -124,7 +132,7 @@ Replaced replace_whole(const Image* image, const char* path, char* buffer, size_
   std::string target = path;
   struct stat info {};
   const bool exists = lstat(path, &info) == 0;
-  if (!exists && errno != ENOENT) {
+  if ((!exists && errno != ENOENT) || (!exists && !kHostFileMask)) {
     return Replaced::not_tried;
   }
   if (exists && S_ISLNK(info.st_mode)) {
@@ -153,11 +161,14 @@ Replaced replace_whole(const Image* image, const char* path, char* buffer, size_
     mode = 0666 & ~mask;
   }
   struct stat made {};
-  // The group first: changing it may clear the set-group-ID bit that fchmod then sets.
-  const bool group_kept =
-      !exists || (fstat(fd, &made) == 0 && (made.st_gid == info.st_gid ||
-                                            fchown(fd, static_cast<uid_t>(-1), info.st_gid) == 0));
-  std::FILE* out = group_kept && fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
+  // A file of another owner is written in place: the new file would change its owner. The owner
+  // is compared with the new file's, as the host gives it (emscripten's geteuid is always 0). The
+  // group next: changing it may clear the set-group-ID bit that fchmod then sets.
+  const bool owner_and_group_kept =
+      !exists ||
+      (fstat(fd, &made) == 0 && made.st_uid == info.st_uid &&
+       (made.st_gid == info.st_gid || fchown(fd, static_cast<uid_t>(-1), info.st_gid) == 0));
+  std::FILE* out = owner_and_group_kept && fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
   if (out == nullptr) {
     close(fd);
     unlink(temporary.c_str());

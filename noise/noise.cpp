@@ -1,5 +1,6 @@
 #include "noise/noise.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +39,14 @@ float parse_percentage(const char* text) {
   // NOLINTNEXTLINE(cert-err34-c): "%f" is the documented reading; its outcome is checked.
   if (std::sscanf(text, "%f", &value) != 1) {
     value = 0;
+  }
+  // Some C libraries (musl) drop the sign of "-nan"; it is taken from the text, so that the value
+  // prints the same everywhere.
+  if (std::isnan(value)) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) {
+      ++text;
+    }
+    value = std::copysign(value, *text == '-' ? -1.0f : 1.0f);
   }
   return value;
 }

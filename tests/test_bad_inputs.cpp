@@ -362,10 +362,16 @@ class BadInputTest : public testsupport::TempDirTest {};
 
 TEST_F(BadInputTest, EachEndsWithItsMessagesStatusAndOutput) {
   const bool windows = testsupport::program_system() == "Windows";
+  const bool wasm = testsupport::program_system() == "Emscripten";
   for (const Case& c : cases()) {
     SCOPED_TRACE(c.name);
     if (windows && names_stdin(c)) {
       std::printf("not on Windows: %s (/dev/stdin)\n", c.name.c_str());
+      continue;
+    }
+    if (wasm && names_stdin(c)) {
+      // Emscripten's raw file access under node reads every file at an offset; a pipe refuses.
+      std::printf("not on wasm: %s (/dev/stdin, a pipe)\n", c.name.c_str());
       continue;
     }
     file("in.pnm", c.bytes);
@@ -517,6 +523,10 @@ TEST_F(BadInputTest, OutputsAreReplacedOrWrittenInPlaceWhenTheyHaveOtherNames) {
 // alone there; every message goes to standard error instead. A reader that goes away early is a
 // failed write.
 TEST_F(BadInputTest, OutputNamedAsStandardOutputHoldsOnlyTheImage) {
+  if (testsupport::program_system() == "Emscripten") {
+    GTEST_SKIP() << "a wasm program's standard streams under node are not the host's descriptors: "
+                    "it cannot tell that a path names its standard output, nor move its messages";
+  }
   file("in.pgm", "P5 400 300 255\n" + std::string(400 * 300, '\x80'));
   ASSERT_EQ(run(kExe, {"in.pgm", "reference.pgm", "30", "10"}).status, 0);
   const std::string image = slurp(dir_ / "reference.pgm");

@@ -129,8 +129,12 @@ TEST(Copy, FillsAnEmptyHandleAndLeavesTheSource) {
 }
 
 TEST(SysAbortDeathTest, PrintsReportAndExitsWithStatus2) {
+#if GTEST_HAS_DEATH_TEST
   EXPECT_EXIT(sys_abort(0, "No more storage.\n"), testing::ExitedWithCode(2),
               "^\\*\\*\\*\\* System library ABORT 0: No more storage\\.\n \\*\\*\\*\\*\n$");
+#else
+  GTEST_SKIP() << "death tests need processes of their own, which this platform cannot start";
+#endif
 }
 
 // Every pixel still holds what filled() put there: rows that overlapped would have overwritten

@@ -96,6 +96,8 @@ TEST(ParsePercentage, ReadsLikeFloatConversion) {
   EXPECT_EQ(parse_percentage("abc"), 0.0f);
   EXPECT_EQ(parse_percentage(""), 0.0f);
   EXPECT_TRUE(std::isnan(parse_percentage("nan")));
+  EXPECT_FALSE(std::signbit(parse_percentage("nan")));
+  EXPECT_TRUE(std::signbit(parse_percentage(" \t-nan")));
   EXPECT_TRUE(std::isinf(parse_percentage("inf")));
 }
 

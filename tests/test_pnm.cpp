@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string>
 
+#include "imagelib/direct_read.h"
 #include "imagelib/file_ptr.h"
 #include "support.h"
 
@@ -13,6 +14,7 @@ class PnmTest : public testsupport::TempDirTest {
  protected:
   void TearDown() override {
     freeimage(image_);
+    imagelib_detail::set_direct_read(true);
     PBM_SE_ORIGIN_ROW = 0;
     PBM_SE_ORIGIN_COL = 0;
     TempDirTest::TearDown();
@@ -186,6 +188,32 @@ TEST_F(PnmTest, BinaryRasterFromAFileLeavesTheStreamAfterIt) {
     EXPECT_EQ(pixels_of(image), pixels);
     EXPECT_EQ(std::fgetc(in.get()), next);
     freeimage(image);
+  }
+}
+
+// Where the build reads a file's binary raster straight into the rows, many rows to a call, the
+// stream gives the same pixels: each row its own values, more rows than one call takes, and a
+// raster that ends inside a row.
+TEST_F(PnmTest, DirectAndStreamReadsGiveTheSamePixels) {
+  constexpr int kRows = 2100;
+  constexpr int kCols = 37;
+  for (const int have : {kRows * kCols, 1500 * kCols + 20}) {
+    std::string bytes = "P5 " + std::to_string(kCols) + " " + std::to_string(kRows) + " 255\n";
+    std::vector<int> expected;
+    for (int i = 0; i < kRows * kCols; ++i) {
+      const int value = i < have ? (i * 7 + i / kCols) & 0xFF : expected.back();
+      if (i < have) {
+        bytes += static_cast<char>(value);
+      }
+      expected.push_back(value);
+    }
+    for (const bool direct : {true, false}) {
+      imagelib_detail::set_direct_read(direct);
+      ASSERT_NE(read(bytes), nullptr);
+      EXPECT_EQ(pixels_of(image_), expected)
+          << (direct && imagelib_detail::direct_read_available() ? "direct" : "stream") << ", "
+          << have << " bytes";
+    }
   }
 }
 
