@@ -85,13 +85,19 @@ inline ImagePtr image_of(int32_t rows, int32_t cols, const std::vector<int>& val
   return image;
 }
 
+// The folder IMAGENOISE_TEST_PROGRAMS names, or nullptr when it names none.
+inline const char* programs_folder() {
+  const char* folder = std::getenv("IMAGENOISE_TEST_PROGRAMS");
+  return folder == nullptr || *folder == '\0' ? nullptr : folder;
+}
+
 // The programs under test. The end-to-end suites can run another build's programs: when
 // IMAGENOISE_TEST_PROGRAMS names a folder, a program is looked for there by its file name. A
 // cross build writes such a folder of launchers, which start each program under its emulator;
 // other programs (a shell) are this machine's.
 inline std::string program(const std::string& built_path) {
-  const char* folder = std::getenv("IMAGENOISE_TEST_PROGRAMS");
-  if (folder == nullptr || *folder == '\0') {
+  const char* folder = programs_folder();
+  if (folder == nullptr) {
     return built_path;
   }
   const fs::path launcher = fs::path(folder) / fs::path(built_path).filename();
@@ -99,10 +105,10 @@ inline std::string program(const std::string& built_path) {
 }
 
 // The system the programs under test run on, as CMake names it ("Linux", "Windows",
-// "Emscripten"): the launcher folder records it in a file named "system".
+// "Emscripten"), or "native": the launcher folder records it in a file named "system".
 inline std::string program_system() {
-  const char* folder = std::getenv("IMAGENOISE_TEST_PROGRAMS");
-  if (folder == nullptr || *folder == '\0') {
+  const char* folder = programs_folder();
+  if (folder == nullptr) {
     return "native";
   }
   std::string name = slurp(fs::path(folder) / "system");
@@ -110,11 +116,6 @@ inline std::string program_system() {
     name.pop_back();
   }
   return name;
-}
-
-// True when the programs under test are another build's, run through an emulator.
-inline bool foreign_programs() {
-  return program_system() != "native";
 }
 
 // A Windows program ends its console lines with CR LF. Captured console text is compared with
