@@ -18,6 +18,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +30,7 @@
 #include "imagelib/file_open.h"
 #include "imagelib/lib.h"
 #include "imagelib/value_text.h"
+#include "imagelib/worker.h"
 
 namespace {
 
@@ -54,12 +56,15 @@ TextBuffer text_buffer(size_t size) {
 }
 
 // A shorter text gets a buffer that holds it whole: a value takes at most 4 bytes and a line
-// break 1, once per value at most.
+// break 1, once per value at most. A longer one gets two pieces' room where there are threads, so
+// that one piece is formatted while a helper thread writes the other.
 size_t text_size(const ImageDims& dims) {
   const uint64_t pixels = static_cast<uint64_t>(dims.rows) * static_cast<uint64_t>(dims.cols);
-  return pixels >= kPiece ? kPiece + kWriterRoom
-                          : static_cast<size_t>(std::min<uint64_t>(5 * pixels + 2 * kWriterRoom,
-                                                                   kPiece + kWriterRoom));
+  if (pixels >= kPiece) {
+    return (imagelib_detail::threads_available() ? 2 : 1) * (kPiece + kWriterRoom);
+  }
+  return static_cast<size_t>(
+      std::min<uint64_t>(5 * pixels + 2 * kWriterRoom, kPiece + kWriterRoom));
 }
 
 // Writes image as pbm_write does, through a buffer of text_size bytes.
@@ -71,11 +76,19 @@ bool write_text(std::FILE* out, const Image* image, char* const start, size_t si
                    dims.cols, dims.rows, 255) < 0) {
     return false;
   }
+  // With room for two pieces, each full piece goes to the helper thread while the next is
+  // formatted in the other half; with one, it is written before the next is begun.
+  const bool halves = size >= 2 * (kPiece + kWriterRoom);
+  const size_t half = halves ? size / 2 : size;
+  char* const buffers[2] = {start, start + (halves ? half : 0)};
+  int current = 0;
+  std::atomic<bool> failed{false};
+  imagelib_detail::Worker worker(halves);
   // The first piece ends where the file reaches a multiple of kPiece (a stream that cannot tell its
   // position counts from zero).
   const off_t position = ftello(out);
   size_t piece = std::min(kPiece - static_cast<size_t>(position < 0 ? 0 : position % kPiece),
-                          size - kWriterRoom);
+                          half - kWriterRoom);
   const imagelib_detail::ValueWriter write_values =
       imagelib_detail::value_writer(imagelib_detail::simd_tier());
   imagelib_detail::TextCursor cursor{nullptr, per_line, start};
@@ -83,23 +96,33 @@ bool write_text(std::FILE* out, const Image* image, char* const start, size_t si
     cursor.pixels = image->pixels[row];
     const unsigned char* const row_end = cursor.pixels + dims.cols;
     while (cursor.pixels < row_end) {
-      write_values(&cursor, row_end, per_line, start + piece);
-      if (cursor.text >= start + piece) {
-        if (std::fwrite(start, 1, piece, out) != piece) {
+      char* const full = buffers[current];
+      write_values(&cursor, row_end, per_line, full + piece);
+      if (cursor.text >= full + piece) {
+        // Waits for the other half's write, then hands this one over (or writes it right here).
+        worker.start([out, full, piece, &failed] {
+          if (std::fwrite(full, 1, piece, out) != piece) {
+            failed.store(true);
+          }
+        });
+        if (failed.load()) {
           return false;
         }
         // What the last stretch wrote past the piece begins the next one.
-        const auto rest = static_cast<size_t>(cursor.text - (start + piece));
-        std::memmove(start, start + piece, rest);
-        cursor.text = start + rest;
-        piece = std::min(kPiece, size - kWriterRoom);
+        current = halves ? current ^ 1 : 0;
+        const auto rest = static_cast<size_t>(cursor.text - (full + piece));
+        std::memmove(buffers[current], full + piece, rest);
+        cursor.text = buffers[current] + rest;
+        piece = std::min(kPiece, half - kWriterRoom);
       }
     }
   }
+  worker.wait();
   char* text = cursor.text;
   *text++ = '\n';
-  const auto used = static_cast<size_t>(text - start);
-  return std::fwrite(start, 1, used, out) == used && std::fflush(out) == 0 && std::ferror(out) == 0;
+  const auto used = static_cast<size_t>(text - buffers[current]);
+  return !failed.load() && std::fwrite(buffers[current], 1, used, out) == used &&
+         std::fflush(out) == 0 && std::ferror(out) == 0;
 }
 
 enum class Replaced { done, failed, not_tried };

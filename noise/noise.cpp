@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "imagelib/worker.h"
+
 namespace {
 
 // float(size), worked out once per pass rather than once per draw. It is a whole number of at
@@ -165,14 +167,26 @@ struct FreeDeleter {
   void operator()(void* memory) const { std::free(memory); }
 };
 
-// Sets the marked pixels of one row to value, and clears the marks.
-void sweep_row(unsigned char* pixels, uint64_t* marks, int32_t cols, unsigned char value) {
+// Takes the marks of one 64-pixel word of a row, from one or two bitmaps, and clears them.
+uint64_t take_marks(uint64_t* marks, uint64_t* more, size_t j) {
+  uint64_t word = marks[j];
+  marks[j] = 0;
+  if (more != nullptr) {
+    word |= more[j];
+    more[j] = 0;
+  }
+  return word;
+}
+
+// Sets the pixels of one row that either bitmap marks (more may be null) to value, and clears the
+// marks.
+void sweep_row(unsigned char* pixels, uint64_t* marks, uint64_t* more, int32_t cols,
+               unsigned char value) {
   uint64_t fill = 0;
   std::memset(&fill, value, sizeof fill);
   const int32_t whole = cols / 64;
   for (int32_t j = 0; j < whole; ++j) {
-    const uint64_t word = marks[j];
-    marks[j] = 0;
+    const uint64_t word = take_marks(marks, more, static_cast<size_t>(j));
     unsigned char* eight = pixels + 64 * static_cast<ptrdiff_t>(j);
     for (int k = 0; k < 8; ++k, eight += 8) {
       const uint64_t mask = kPixelMasks.mask[(word >> (8 * k)) & 0xFF];
@@ -183,8 +197,7 @@ void sweep_row(unsigned char* pixels, uint64_t* marks, int32_t cols, unsigned ch
     }
   }
   if (whole * 64 < cols) {
-    const uint64_t word = marks[whole];
-    marks[whole] = 0;
+    const uint64_t word = take_marks(marks, more, static_cast<size_t>(whole));
     for (int32_t k = 0; k < cols - whole * 64; ++k) {
       if (((word >> k) & 1) != 0) {
         pixels[whole * 64 + k] = value;
@@ -193,16 +206,23 @@ void sweep_row(unsigned char* pixels, uint64_t* marks, int32_t cols, unsigned ch
   }
 }
 
-// False, having changed nothing, when the bitmap cannot be had.
-bool write_marked(Image* image, int64_t count, unsigned char value, RandState* state) {
-  const int32_t rows = image->dims->rows;
-  const int32_t cols = image->dims->cols;
-  const size_t row_words = static_cast<size_t>(cols) / 64 + (cols % 64 != 0 ? 1 : 0);
-  const std::unique_ptr<uint64_t[], FreeDeleter> marks(
-      static_cast<uint64_t*>(std::calloc(static_cast<size_t>(rows) * row_words, sizeof(uint64_t))));
-  if (marks == nullptr) {
-    return false;
-  }
+struct Bitmap {
+  std::unique_ptr<uint64_t[], FreeDeleter> marks;
+  size_t row_words = 0;
+};
+
+Bitmap new_bitmap(int32_t rows, int32_t cols) {
+  Bitmap bitmap;
+  bitmap.row_words = static_cast<size_t>(cols) / 64 + (cols % 64 != 0 ? 1 : 0);
+  bitmap.marks.reset(static_cast<uint64_t*>(
+      std::calloc(static_cast<size_t>(rows) * bitmap.row_words, sizeof(uint64_t))));
+  return bitmap;
+}
+
+// Marks the positions of count draws in bitmap.
+void mark_draws(const Bitmap& bitmap, int32_t rows, int32_t cols, int64_t count,
+                RandState* state) {
+  uint64_t* const marks = bitmap.marks.get();
   int32_t draws[2 * kBatch];
   for (int64_t done = 0; done < count;) {
     const int32_t n = count - done < kBatch ? static_cast<int32_t>(count - done) : kBatch;
@@ -213,13 +233,57 @@ bool write_marked(Image* image, int64_t count, unsigned char value, RandState* s
       const auto row = static_cast<size_t>(draws[2 * i]);
       const auto col = static_cast<uint32_t>(draws[2 * i + 1]);
       // NOLINTEND(bugprone-implicit-widening-of-multiplication-result)
-      marks[row * row_words + col / 64] |= uint64_t{1} << (col % 64);
+      marks[row * bitmap.row_words + col / 64] |= uint64_t{1} << (col % 64);
     }
     done += n;
   }
-  for (int32_t row = 0; row < rows; ++row) {
-    sweep_row(image->pixels[row], marks.get() + static_cast<size_t>(row) * row_words, cols, value);
+}
+
+void sweep_rows(Image* image, const Bitmap& bitmap, const Bitmap& more, int32_t first,
+                int32_t last, unsigned char value) {
+  for (int32_t row = first; row < last; ++row) {
+    const size_t at = static_cast<size_t>(row) * bitmap.row_words;
+    sweep_row(image->pixels[row], bitmap.marks.get() + at,
+              more.marks == nullptr ? nullptr : more.marks.get() + at, image->dims->cols, value);
   }
+}
+
+// A pass of this many draws or more, with a helper thread to run it, is split in two halves: the
+// second half's draws come from the generator's state after the first half's (jumped to, not
+// drawn), and are marked in a bitmap of their own beside the first half. The sweep takes both
+// bitmaps, a half of the rows on each thread. The image and the generator's state end as one
+// thread would leave them.
+constexpr int64_t kSplitMin = int64_t{1} << 22;
+
+// False, having changed nothing, when the bitmap cannot be had.
+bool write_marked(Image* image, int64_t count, unsigned char value, RandState* state) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  const Bitmap marks = new_bitmap(rows, cols);
+  if (marks.marks == nullptr) {
+    return false;
+  }
+  imagelib_detail::Worker worker;
+  Bitmap more;
+  if (count >= kSplitMin && worker.has_thread()) {
+    more = new_bitmap(rows, cols);
+  }
+  if (more.marks == nullptr) {
+    mark_draws(marks, rows, cols, count, state);
+    sweep_rows(image, marks, more, 0, rows, value);
+    return true;
+  }
+  const int64_t first = count / 2;
+  RandState ahead = *state;
+  rand_skip(&ahead, 2 * static_cast<uint64_t>(first));
+  worker.start([&] { mark_draws(more, rows, cols, count - first, &ahead); });
+  mark_draws(marks, rows, cols, first, state);
+  worker.wait();
+  *state = ahead;
+  const int32_t half = rows / 2;
+  worker.start([&] { sweep_rows(image, marks, more, half, rows, value); });
+  sweep_rows(image, marks, more, 0, half, value);
+  worker.wait();
   return true;
 }
 

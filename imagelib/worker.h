@@ -1,0 +1,45 @@
+// A second thread for the library's long loops: a writer formats the next piece of text while the
+// last one goes to the file, a noise pass marks half its draws beside the other half. Internal to
+// the library and its noise step; the tests run every caller both ways.
+#ifndef IMAGELIB_WORKER_H
+#define IMAGELIB_WORKER_H
+
+#include <functional>
+#include <memory>
+
+namespace imagelib_detail {
+
+// Whether this build can start threads (not so a wasm32 build without threads).
+bool threads_available();
+
+// Allows a Worker its thread (the default) or keeps every Worker's jobs on the caller's thread,
+// from now on; for tests that hold both ways to the same results.
+void set_threads(bool allowed);
+
+// One helper thread running one job at a time, started with the Worker and joined when it goes.
+// Without threads (none in the build, not allowed, or none to be had from the system), every job
+// runs on the caller's thread within start(), so a caller's results are the same either way.
+class Worker {
+ public:
+  // wanted false keeps the jobs on the caller's thread.
+  explicit Worker(bool wanted = true);
+  ~Worker();
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  // Whether the jobs run on a thread of their own, beside the caller.
+  bool has_thread() const { return shared_ != nullptr; }
+
+  // Waits for the job before, then hands job over.
+  void start(std::function<void()> job);
+  // Waits until the job handed over last has run.
+  void wait();
+
+ private:
+  struct Shared;
+  std::unique_ptr<Shared> shared_;
+};
+
+}  // namespace imagelib_detail
+
+#endif
