@@ -220,8 +220,7 @@ Bitmap new_bitmap(int32_t rows, int32_t cols) {
 }
 
 // Marks the positions of count draws in bitmap.
-void mark_draws(const Bitmap& bitmap, int32_t rows, int32_t cols, int64_t count,
-                RandState* state) {
+void mark_draws(const Bitmap& bitmap, int32_t rows, int32_t cols, int64_t count, RandState* state) {
   uint64_t* const marks = bitmap.marks.get();
   int32_t draws[2 * kBatch];
   for (int64_t done = 0; done < count;) {
@@ -239,8 +238,8 @@ void mark_draws(const Bitmap& bitmap, int32_t rows, int32_t cols, int64_t count,
   }
 }
 
-void sweep_rows(Image* image, const Bitmap& bitmap, const Bitmap& more, int32_t first,
-                int32_t last, unsigned char value) {
+void sweep_rows(Image* image, const Bitmap& bitmap, const Bitmap& more, int32_t first, int32_t last,
+                unsigned char value) {
   for (int32_t row = first; row < last; ++row) {
     const size_t at = static_cast<size_t>(row) * bitmap.row_words;
     sweep_row(image->pixels[row], bitmap.marks.get() + at,

@@ -238,11 +238,12 @@ TEST(RandSource, FillGivesTheSameSequenceAsSingleDraws) {
 
 // Passes over images large enough to go through the bitmap of marked pixels, with rows that end
 // inside a word of it, must set exactly the pixels that single draws written one by one set; so
-// must the direct passes below that size.
+// must the direct passes below that size, and a pass long enough to be split between two threads.
 TEST(AddImpulses, EveryWayOfWritingSetsThePixelsOfSingleDraws) {
   for (const auto& [rows, cols, count] :
-       {std::tuple{2049, 2050, 600000}, std::tuple{1024, 4096, 300000},
-        std::tuple{1000, 1000, 70000}, std::tuple{70000, 63, 300000}}) {
+       {std::tuple{2049, 2050, 600000}, std::tuple{2049, 2050, 4200000},
+        std::tuple{1024, 4096, 300000}, std::tuple{1000, 1000, 70000},
+        std::tuple{70000, 63, 300000}}) {
     Image* image = newimage(rows, cols);
     Image* expected = newimage(rows, cols);
     for (int32_t r = 0; r < rows; ++r) {

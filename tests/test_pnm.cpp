@@ -3,6 +3,7 @@
 
 #include "imagelib/direct_read.h"
 #include "imagelib/file_ptr.h"
+#include "imagelib/worker.h"
 #include "support.h"
 
 using testsupport::pixels_of;
@@ -15,6 +16,7 @@ class PnmTest : public testsupport::TempDirTest {
   void TearDown() override {
     freeimage(image_);
     imagelib_detail::set_direct_read(true);
+    imagelib_detail::set_threads(true);
     PBM_SE_ORIGIN_ROW = 0;
     PBM_SE_ORIGIN_COL = 0;
     TempDirTest::TearDown();
@@ -331,7 +333,7 @@ std::string reference_text(const Image* image) {
 }
 
 // Several megabytes of text, more than the writer holds at once, written through Output_PBM's
-// own stream and through a caller's buffered one.
+// own stream and through a caller's buffered one, with and without the helper thread.
 TEST_F(PnmTest, TextLargerThanTheWriterBufferIsWrittenWhole) {
   image_ = newimage(1100, 1003);
   for (int32_t r = 0; r < 1100; ++r) {
@@ -343,15 +345,55 @@ TEST_F(PnmTest, TextLargerThanTheWriterBufferIsWrittenWhole) {
   image_->dims->origin_col = 3;
   const std::string expected = reference_text(image_);
   ASSERT_GT(expected.size(), size_t{3} << 20);
-  EXPECT_EQ(written(image_), expected);
-  std::FILE* stream = std::tmpfile();
-  ASSERT_NE(stream, nullptr);
-  ASSERT_TRUE(pbm_write(stream, image_));
-  std::rewind(stream);
-  std::string through_stream(expected.size() + 1, '\0');
-  through_stream.resize(std::fread(through_stream.data(), 1, through_stream.size(), stream));
-  std::fclose(stream);
-  EXPECT_EQ(through_stream, expected);
+  for (const bool threads : {true, false}) {
+    imagelib_detail::set_threads(threads);
+    EXPECT_EQ(written(image_), expected) << "threads " << threads;
+    std::FILE* stream = std::tmpfile();
+    ASSERT_NE(stream, nullptr);
+    ASSERT_TRUE(pbm_write(stream, image_));
+    std::rewind(stream);
+    std::string through_stream(expected.size() + 1, '\0');
+    through_stream.resize(std::fread(through_stream.data(), 1, through_stream.size(), stream));
+    std::fclose(stream);
+    EXPECT_EQ(through_stream, expected) << "threads " << threads;
+  }
+}
+
+// A long text raster in a file is parsed in two halves at once where the build can; it must give
+// the pixels of one pass over the stream: values of every form, more values than pixels, a raster
+// cut short, and text that stops the raster before, after or right at the middle of the file.
+TEST_F(PnmTest, AsciiRasterInHalvesGivesThePixelsOfOnePass) {
+  constexpr int kSide = 1500;
+  const std::string header = "P2 " + std::to_string(kSide) + " " + std::to_string(kSide) + " 255\n";
+  const char* const forms[] = {"%u ",       "%u\n",   "+%u\t",        "-%u ",
+                               "000%u\r\n", "%u-%u ", "99999999999 ", "%u  \v\f"};
+  std::string raster;
+  uint32_t random = 1;
+  char token[64];
+  while (raster.size() < (size_t{9} << 20)) {
+    random = random * 1103515245u + 12345u;
+    const uint32_t value = (random >> 8) % 1000;
+    std::snprintf(token, sizeof token, forms[(random >> 24) % 8], value, value / 3);
+    raster += token;
+  }
+  // The stop, a sign without digits, around the middle of the file that holds it; the middle is
+  // at the blank after the sign when the stop begins at middle - 2.
+  const std::string stop = " - 7 ";
+  const size_t middle = (raster.size() + stop.size()) / 2;
+  std::vector<std::string> texts = {raster, raster.substr(0, raster.size() * 7 / 8)};
+  for (const size_t at :
+       {raster.size() / 4, middle - 3, middle - 2, middle - 1, raster.size() * 3 / 4}) {
+    texts.push_back(raster.substr(0, at) + stop + raster.substr(at));
+  }
+  for (size_t i = 0; i < texts.size(); ++i) {
+    std::vector<int> pixels[2];
+    for (const bool threads : {true, false}) {
+      imagelib_detail::set_threads(threads);
+      ASSERT_NE(read(header + texts[i]), nullptr);
+      pixels[threads ? 1 : 0] = pixels_of(image_);
+    }
+    EXPECT_EQ(pixels[1], pixels[0]) << "text " << i;
+  }
 }
 
 TEST_F(PnmTest, WrittenFileReadsBackWithSizePixelsAndOrigin) {
