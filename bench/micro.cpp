@@ -13,6 +13,7 @@
 #include "imagelib/file_ptr.h"
 #include "imagelib/lib.h"
 #include "imagelib/value_text.h"
+#include "imagelib/worker.h"
 #include "noise/noise.h"
 
 namespace {
@@ -118,6 +119,37 @@ void BM_ReadP5File(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadP5File)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
+// A 2048 x 2048 P2 raster in a regular file, 14 MB of text: parsed in two halves at once where
+// the build has threads (argument 1), and in one pass (0).
+void BM_ReadP2File(benchmark::State& state) {
+  constexpr int32_t kSide = 2 * kSize;
+  const bool threads = state.range(0) != 0;
+  const FilePtr in(std::tmpfile());
+  std::string raster;
+  for (int32_t r = 0; r < kSide; ++r) {
+    for (int32_t c = 0; c < kSide; ++c) {
+      raster += std::to_string(photo_value(r, c));
+      raster += c % 16 == 15 ? '\n' : ' ';
+    }
+  }
+  if (in == nullptr || std::fwrite(raster.data(), 1, raster.size(), in.get()) != raster.size()) {
+    state.SkipWithError("no scratch file");
+    return;
+  }
+  const ImagePtr image(newimage(kSide, kSide));
+  const PnmHeader header{2, kSide, kSide, 255};
+  imagelib_detail::set_threads(threads);
+  for (auto _ : state) {
+    std::rewind(in.get());
+    benchmark::DoNotOptimize(pbm_read_raster(in.get(), &header, image.get()));
+    benchmark::ClobberMemory();
+  }
+  imagelib_detail::set_threads(true);
+  state.SetLabel(threads && imagelib_detail::threads_available() ? "halves" : "one pass");
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(raster.size()));
+}
+BENCHMARK(BM_ReadP2File)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
 void BM_WriteP2(benchmark::State& state) {
   const ImagePtr image = photo_image();
   const FilePtr out(std::fopen("/dev/null", "wb"));
@@ -172,8 +204,10 @@ void BM_ValueText(benchmark::State& state) {
 BENCHMARK(BM_ValueText)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 // One pass over a 4096 x 4096 image, the size of bench/run.sh, with density 10 % or 100 %: the
-// writes land all over 16 MiB, as they do in a real run.
+// writes land all over 16 MiB, as they do in a real run. The second argument lets a long pass
+// split between two threads (1) or not (0).
 void BM_NoisePass(benchmark::State& state) {
+  imagelib_detail::set_threads(state.range(1) != 0);
   const ImagePtr image(newimage(4096, 4096));
   for (int32_t r = 0; r < 4096; ++r) {
     std::fill_n(image->pixels[r], 4096, photo_value(r, 0));
@@ -185,9 +219,10 @@ void BM_NoisePass(benchmark::State& state) {
     add_impulses(image.get(), draws, 255, &rand);
     benchmark::ClobberMemory();
   }
+  imagelib_detail::set_threads(true);
   state.SetItemsProcessed(state.iterations() * draws);
 }
-BENCHMARK(BM_NoisePass)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NoisePass)->ArgsProduct({{10, 100}, {1, 0}})->Unit(benchmark::kMillisecond);
 
 // The generator alone, the floor under a noise pass: two values per position.
 void BM_RandFill(benchmark::State& state) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "imagelib/worker.h"
 
@@ -262,9 +263,9 @@ bool write_marked(Image* image, int64_t count, unsigned char value, RandState* s
   if (marks.marks == nullptr) {
     return false;
   }
-  imagelib_detail::Worker worker;
+  std::optional<imagelib_detail::Worker> worker;
   Bitmap more;
-  if (count >= kSplitMin && worker.has_thread()) {
+  if (count >= kSplitMin && worker.emplace().has_thread()) {
     more = new_bitmap(rows, cols);
   }
   if (more.marks == nullptr) {
@@ -275,14 +276,14 @@ bool write_marked(Image* image, int64_t count, unsigned char value, RandState* s
   const int64_t first = count / 2;
   RandState ahead = *state;
   rand_skip(&ahead, 2 * static_cast<uint64_t>(first));
-  worker.start([&] { mark_draws(more, rows, cols, count - first, &ahead); });
+  worker->start([&] { mark_draws(more, rows, cols, count - first, &ahead); });
   mark_draws(marks, rows, cols, first, state);
-  worker.wait();
+  worker->wait();
   *state = ahead;
   const int32_t half = rows / 2;
-  worker.start([&] { sweep_rows(image, marks, more, half, rows, value); });
+  worker->start([&] { sweep_rows(image, marks, more, half, rows, value); });
   sweep_rows(image, marks, more, 0, half, value);
-  worker.wait();
+  worker->wait();
   return true;
 }
 
