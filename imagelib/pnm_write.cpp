@@ -18,7 +18,6 @@
 #endif
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -56,8 +55,8 @@ TextBuffer text_buffer(size_t size) {
 }
 
 // A shorter text gets a buffer that holds it whole: a value takes at most 4 bytes and a line
-// break 1, once per value at most. A longer one gets two pieces' room where there are threads, so
-// that one piece is formatted while a helper thread writes the other.
+// break 1, once per value at most. A longer one gets two pieces' room where there are threads, one
+// for each thread's bands (see write_bands).
 size_t text_size(const ImageDims& dims) {
   const uint64_t pixels = static_cast<uint64_t>(dims.rows) * static_cast<uint64_t>(dims.cols);
   if (pixels >= kPiece) {
@@ -65,6 +64,57 @@ size_t text_size(const ImageDims& dims) {
   }
   return static_cast<size_t>(
       std::min<uint64_t>(5 * pixels + 2 * kWriterRoom, kPiece + kWriterRoom));
+}
+
+// The text of pixels [from, to), taken row after row, into text; returns its end. The line-break
+// count runs on across rows, so it starts from the pixel's place in the whole image.
+char* format_band(const Image* image, uint64_t from, uint64_t to, int32_t per_line,
+                  imagelib_detail::ValueWriter write_values, char* text, const char* room_end) {
+  const auto cols = static_cast<uint64_t>(image->dims->cols);
+  imagelib_detail::TextCursor cursor{nullptr, per_line - static_cast<int32_t>(from % per_line),
+                                     text};
+  while (from < to) {
+    const uint64_t col = from % cols;
+    const uint64_t n = std::min(to - from, cols - col);
+    cursor.pixels = image->pixels[from / cols] + col;
+    const unsigned char* const end = cursor.pixels + n;
+    while (cursor.pixels < end) {
+      write_values(&cursor, end, per_line, room_end);
+    }
+    from += n;
+  }
+  return cursor.text;
+}
+
+// The pixels are cut into bands whose text fits half the buffer. This thread formats the even
+// bands into one half and the helper the odd ones into the other; each writes its band once the
+// band before it has been written, and formats its next band while the other thread writes.
+bool write_bands(std::FILE* out, const Image* image, char* const start, size_t half,
+                 int32_t per_line, imagelib_detail::ValueWriter write_values,
+                 imagelib_detail::Worker& worker) {
+  const uint64_t pixels =
+      static_cast<uint64_t>(image->dims->rows) * static_cast<uint64_t>(image->dims->cols);
+  const uint64_t band = (half - kWriterRoom) / 5;
+  const uint64_t bands = (pixels + band - 1) / band;
+  imagelib_detail::TurnOrder turns;
+  const auto take_bands = [&](uint64_t first, char* const text) {
+    for (uint64_t k = first; k < bands; k += 2) {
+      char* end = format_band(image, k * band, std::min(pixels, (k + 1) * band), per_line,
+                              write_values, text, text + half - kWriterRoom);
+      if (k + 1 == bands) {
+        *end++ = '\n';
+      }
+      if (!turns.wait_for(k)) {
+        return;
+      }
+      const auto used = static_cast<size_t>(end - text);
+      turns.finish(std::fwrite(text, 1, used, out) != used);
+    }
+  };
+  worker.start([&] { take_bands(1, start + half); });
+  take_bands(0, start);
+  worker.wait();
+  return turns.wait_for(bands) && std::fflush(out) == 0 && std::ferror(out) == 0;
 }
 
 // Writes image as pbm_write does, through a buffer of text_size bytes.
@@ -76,53 +126,41 @@ bool write_text(std::FILE* out, const Image* image, char* const start, size_t si
                    dims.cols, dims.rows, 255) < 0) {
     return false;
   }
-  // With room for two pieces, each full piece goes to the helper thread while the next is
-  // formatted in the other half; with one, it is written before the next is begun.
-  const bool halves = size >= 2 * (kPiece + kWriterRoom);
-  const size_t half = halves ? size / 2 : size;
-  char* const buffers[2] = {start, start + (halves ? half : 0)};
-  int current = 0;
-  std::atomic<bool> failed{false};
-  imagelib_detail::Worker worker(halves);
+  const imagelib_detail::ValueWriter write_values =
+      imagelib_detail::value_writer(imagelib_detail::simd_tier());
+  if (size >= 2 * (kPiece + kWriterRoom)) {
+    imagelib_detail::Worker worker;
+    if (worker.has_thread()) {
+      return write_bands(out, image, start, size / 2, per_line, write_values, worker);
+    }
+  }
   // The first piece ends where the file reaches a multiple of kPiece (a stream that cannot tell its
   // position counts from zero).
   const off_t position = ftello(out);
   size_t piece = std::min(kPiece - static_cast<size_t>(position < 0 ? 0 : position % kPiece),
-                          half - kWriterRoom);
-  const imagelib_detail::ValueWriter write_values =
-      imagelib_detail::value_writer(imagelib_detail::simd_tier());
+                          size - kWriterRoom);
   imagelib_detail::TextCursor cursor{nullptr, per_line, start};
   for (int32_t row = 0; row < dims.rows; ++row) {
     cursor.pixels = image->pixels[row];
     const unsigned char* const row_end = cursor.pixels + dims.cols;
     while (cursor.pixels < row_end) {
-      char* const full = buffers[current];
-      write_values(&cursor, row_end, per_line, full + piece);
-      if (cursor.text >= full + piece) {
-        // Waits for the other half's write, then hands this one over (or writes it right here).
-        worker.start([out, full, piece, &failed] {
-          if (std::fwrite(full, 1, piece, out) != piece) {
-            failed.store(true);
-          }
-        });
-        if (failed.load()) {
+      write_values(&cursor, row_end, per_line, start + piece);
+      if (cursor.text >= start + piece) {
+        if (std::fwrite(start, 1, piece, out) != piece) {
           return false;
         }
         // What the last stretch wrote past the piece begins the next one.
-        current = halves ? current ^ 1 : 0;
-        const auto rest = static_cast<size_t>(cursor.text - (full + piece));
-        std::memmove(buffers[current], full + piece, rest);
-        cursor.text = buffers[current] + rest;
-        piece = std::min(kPiece, half - kWriterRoom);
+        const auto rest = static_cast<size_t>(cursor.text - (start + piece));
+        std::memmove(start, start + piece, rest);
+        cursor.text = start + rest;
+        piece = std::min(kPiece, size - kWriterRoom);
       }
     }
   }
-  worker.wait();
   char* text = cursor.text;
   *text++ = '\n';
-  const auto used = static_cast<size_t>(text - buffers[current]);
-  return !failed.load() && std::fwrite(buffers[current], 1, used, out) == used &&
-         std::fflush(out) == 0 && std::ferror(out) == 0;
+  const auto used = static_cast<size_t>(text - start);
+  return std::fwrite(start, 1, used, out) == used && std::fflush(out) == 0 && std::ferror(out) == 0;
 }
 
 enum class Replaced { done, failed, not_tried };

@@ -103,6 +103,31 @@ void Worker::wait() {
   shared_->changed.wait(lock, [this] { return !shared_->busy; });
 }
 
+struct TurnOrder::Shared {
+  std::mutex mutex;
+  std::condition_variable changed;
+  uint64_t next = 0;
+  bool failed = false;
+};
+
+TurnOrder::TurnOrder() : shared_(std::make_unique<Shared>()) {}
+TurnOrder::~TurnOrder() = default;
+
+bool TurnOrder::wait_for(uint64_t turn) {
+  std::unique_lock<std::mutex> lock(shared_->mutex);
+  shared_->changed.wait(lock, [this, turn] { return shared_->failed || shared_->next == turn; });
+  return !shared_->failed;
+}
+
+void TurnOrder::finish(bool failed) {
+  {
+    const std::lock_guard<std::mutex> lock(shared_->mutex);
+    ++shared_->next;
+    shared_->failed = shared_->failed || failed;
+  }
+  shared_->changed.notify_all();
+}
+
 #else
 
 struct Worker::Shared {};
@@ -115,6 +140,22 @@ void Worker::start(std::function<void()> job) {
 }
 
 void Worker::wait() {}
+
+// One thread takes every turn, in order.
+struct TurnOrder::Shared {
+  bool failed = false;
+};
+
+TurnOrder::TurnOrder() : shared_(std::make_unique<Shared>()) {}
+TurnOrder::~TurnOrder() = default;
+
+bool TurnOrder::wait_for(uint64_t) {
+  return !shared_->failed;
+}
+
+void TurnOrder::finish(bool failed) {
+  shared_->failed = shared_->failed || failed;
+}
 
 #endif
 

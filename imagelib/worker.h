@@ -4,6 +4,7 @@
 #ifndef IMAGELIB_WORKER_H
 #define IMAGELIB_WORKER_H
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -34,6 +35,26 @@ class Worker {
   void start(std::function<void()> job);
   // Waits until the job handed over last has run.
   void wait();
+
+ private:
+  struct Shared;
+  std::unique_ptr<Shared> shared_;
+};
+
+// Numbered turns, 0, 1, 2..., taken in order by a caller and its Worker's jobs: each party waits
+// for its turn, does what must come in order, and finishes the turn. A failed turn ends all the
+// turns after it.
+class TurnOrder {
+ public:
+  TurnOrder();
+  ~TurnOrder();
+  TurnOrder(const TurnOrder&) = delete;
+  TurnOrder& operator=(const TurnOrder&) = delete;
+
+  // Waits until every turn before this one is finished; false once one of them has failed.
+  bool wait_for(uint64_t turn);
+  // Finishes the turn waited for last.
+  void finish(bool failed);
 
  private:
   struct Shared;

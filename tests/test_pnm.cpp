@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "imagelib/direct_read.h"
@@ -356,6 +357,20 @@ TEST_F(PnmTest, TextLargerThanTheWriterBufferIsWrittenWhole) {
     through_stream.resize(std::fread(through_stream.data(), 1, through_stream.size(), stream));
     std::fclose(stream);
     EXPECT_EQ(through_stream, expected) << "threads " << threads;
+  }
+}
+
+// A write that fails part way through a long text, by one thread or two, is reported.
+TEST_F(PnmTest, FailedWriteOfALongTextIsReported) {
+  if (!std::filesystem::exists("/dev/full")) {
+    GTEST_SKIP() << "no /dev/full here";
+  }
+  image_ = newimage(1100, 1003);
+  for (const bool threads : {true, false}) {
+    imagelib_detail::set_threads(threads);
+    const FilePtr full(std::fopen("/dev/full", "wb"));
+    ASSERT_NE(full, nullptr);
+    EXPECT_FALSE(pbm_write(full.get(), image_)) << "threads " << threads;
   }
 }
 
