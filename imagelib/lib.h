@@ -3,6 +3,10 @@
 // An image is a plain record; whoever holds the pointer owns it and releases it with
 // freeimage. Failures the caller can handle print one line on standard output and return
 // null; unrecoverable ones end the process (sys_abort, status 2).
+//
+// Reading a long text raster from a regular file and writing a long text start one helper thread
+// for the call and join it before returning (builds without threads, such as wasm32, run the same
+// work on the caller's thread). The library is not meant for use from several threads at once.
 #ifndef IMAGELIB_LIB_H
 #define IMAGELIB_LIB_H
 
