@@ -210,6 +210,7 @@ void fill_from(Image* image, uint64_t from, unsigned char value) {
   }
 }
 
+#if defined(IMAGELIB_RANGE_READ)
 // count values go to the pixels from index at on, row after row.
 void copy_to(Image* image, uint64_t at, const unsigned char* values, uint64_t count) {
   const auto cols = static_cast<uint64_t>(image->dims->cols);
@@ -223,7 +224,6 @@ void copy_to(Image* image, uint64_t at, const unsigned char* values, uint64_t co
   }
 }
 
-#if defined(IMAGELIB_RANGE_READ)
 size_t ByteReader::read_range() {
   const auto want = static_cast<size_t>(std::min<int64_t>(kChunk, stop - offset));
   ssize_t got = 0;

@@ -66,13 +66,13 @@ size_t text_size(const ImageDims& dims) {
       std::min<uint64_t>(5 * pixels + 2 * kWriterRoom, kPiece + kWriterRoom));
 }
 
-// The text of pixels [from, to), taken row after row, into text; returns its end. The line-break
-// count runs on across rows, so it starts from the pixel's place in the whole image.
-char* format_band(const Image* image, uint64_t from, uint64_t to, int32_t per_line,
-                  imagelib_detail::ValueWriter write_values, char* text, const char* room_end) {
+// Appends the text of pixels [from, to), taken row after row, at *text. The line-break count
+// runs on across rows, so it starts from the pixel's place in the whole image.
+void format_band(const Image* image, uint64_t from, uint64_t to, int32_t per_line,
+                 imagelib_detail::ValueWriter write_values, char** text, const char* room_end) {
   const auto cols = static_cast<uint64_t>(image->dims->cols);
   imagelib_detail::TextCursor cursor{nullptr, per_line - static_cast<int32_t>(from % per_line),
-                                     text};
+                                     *text};
   while (from < to) {
     const uint64_t col = from % cols;
     const uint64_t n = std::min(to - from, cols - col);
@@ -83,7 +83,7 @@ char* format_band(const Image* image, uint64_t from, uint64_t to, int32_t per_li
     }
     from += n;
   }
-  return cursor.text;
+  *text = cursor.text;
 }
 
 // The pixels are cut into bands whose text fits half the buffer. This thread formats the even
@@ -99,8 +99,9 @@ bool write_bands(std::FILE* out, const Image* image, char* const start, size_t h
   imagelib_detail::TurnOrder turns;
   const auto take_bands = [&](uint64_t first, char* const text) {
     for (uint64_t k = first; k < bands; k += 2) {
-      char* end = format_band(image, k * band, std::min(pixels, (k + 1) * band), per_line,
-                              write_values, text, text + half - kWriterRoom);
+      char* end = text;
+      format_band(image, k * band, std::min(pixels, (k + 1) * band), per_line, write_values, &end,
+                  text + half - kWriterRoom);
       if (k + 1 == bands) {
         *end++ = '\n';
       }
