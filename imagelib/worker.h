@@ -1,6 +1,6 @@
-// A second thread for the library's long loops: a writer formats the next piece of text while the
-// last one goes to the file, a noise pass marks half its draws beside the other half. Internal to
-// the library and its noise step; the tests run every caller both ways.
+// A second thread for the library's long loops: the writer formats every other band of text on it,
+// the reader parses the second half of a long text raster, a noise pass marks half its draws.
+// Internal to the library and its noise step; the tests run every caller both ways.
 #ifndef IMAGELIB_WORKER_H
 #define IMAGELIB_WORKER_H
 
