@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -333,30 +334,44 @@ std::string reference_text(const Image* image) {
   return text + "\n";
 }
 
+// Where two texts first differ (npos if they are the same): megabytes of text are compared
+// without a printed diff.
+size_t first_difference(const std::string& a, const std::string& b) {
+  const auto [at, other] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+  return at == a.end() && other == b.end() ? std::string::npos
+                                           : static_cast<size_t>(at - a.begin());
+}
+
 // Several megabytes of text, more than the writer holds at once, written through Output_PBM's
 // own stream and through a caller's buffered one, with and without the helper thread.
 TEST_F(PnmTest, TextLargerThanTheWriterBufferIsWrittenWhole) {
-  image_ = newimage(1100, 1003);
-  for (int32_t r = 0; r < 1100; ++r) {
-    for (int32_t c = 0; c < 1003; ++c) {
-      image_->pixels[r][c] = static_cast<unsigned char>(r * 7 + c * 13);
+  // Lines of 21 values that run on across rows, and rows of 20 values that are lines of their own.
+  for (const auto& [rows, cols] : {std::pair{1100, 1003}, std::pair{52500, 20}}) {
+    freeimage(image_);
+    image_ = newimage(rows, cols);
+    for (int32_t r = 0; r < rows; ++r) {
+      for (int32_t c = 0; c < cols; ++c) {
+        image_->pixels[r][c] = static_cast<unsigned char>(r * 7 + c * 13);
+      }
     }
-  }
-  image_->dims->origin_row = 5;
-  image_->dims->origin_col = 3;
-  const std::string expected = reference_text(image_);
-  ASSERT_GT(expected.size(), size_t{3} << 20);
-  for (const bool threads : {true, false}) {
-    imagelib_detail::set_threads(threads);
-    EXPECT_EQ(written(image_), expected) << "threads " << threads;
-    std::FILE* stream = std::tmpfile();
-    ASSERT_NE(stream, nullptr);
-    ASSERT_TRUE(pbm_write(stream, image_));
-    std::rewind(stream);
-    std::string through_stream(expected.size() + 1, '\0');
-    through_stream.resize(std::fread(through_stream.data(), 1, through_stream.size(), stream));
-    std::fclose(stream);
-    EXPECT_EQ(through_stream, expected) << "threads " << threads;
+    image_->dims->origin_row = 5;
+    image_->dims->origin_col = 3;
+    const std::string expected = reference_text(image_);
+    ASSERT_GT(expected.size(), size_t{3} << 20);
+    for (const bool threads : {true, false}) {
+      imagelib_detail::set_threads(threads);
+      EXPECT_EQ(first_difference(written(image_), expected), std::string::npos)
+          << cols << " columns, threads " << threads;
+      std::FILE* stream = std::tmpfile();
+      ASSERT_NE(stream, nullptr);
+      ASSERT_TRUE(pbm_write(stream, image_));
+      std::rewind(stream);
+      std::string through_stream(expected.size() + 1, '\0');
+      through_stream.resize(std::fread(through_stream.data(), 1, through_stream.size(), stream));
+      std::fclose(stream);
+      EXPECT_EQ(first_difference(through_stream, expected), std::string::npos)
+          << cols << " columns, threads " << threads;
+    }
   }
 }
 
@@ -375,39 +390,48 @@ TEST_F(PnmTest, FailedWriteOfALongTextIsReported) {
 }
 
 // A long text raster in a file is parsed in two halves at once where the build can; it must give
-// the pixels of one pass over the stream: values of every form, more values than pixels, a raster
-// cut short, and text that stops the raster before, after or right at the middle of the file.
+// the pixels of one pass over the stream: values of every form, a raster cut short, text that
+// stops the raster before, after or right at the middle of the file, and more values than pixels,
+// in the first half alone or in both.
 TEST_F(PnmTest, AsciiRasterInHalvesGivesThePixelsOfOnePass) {
-  constexpr int kSide = 1500;
-  const std::string header = "P2 " + std::to_string(kSide) + " " + std::to_string(kSide) + " 255\n";
   const char* const forms[] = {"%u ",       "%u\n",   "+%u\t",        "-%u ",
                                "000%u\r\n", "%u-%u ", "99999999999 ", "%u  \v\f"};
   std::string raster;
+  size_t values = 0;
   uint32_t random = 1;
   char token[64];
   while (raster.size() < (size_t{9} << 20)) {
     random = random * 1103515245u + 12345u;
     const uint32_t value = (random >> 8) % 1000;
-    std::snprintf(token, sizeof token, forms[(random >> 24) % 8], value, value / 3);
+    const uint32_t form = (random >> 24) % 8;
+    std::snprintf(token, sizeof token, forms[form], value, value / 3);
     raster += token;
+    values += form == 5 ? 2 : 1;
   }
+  const auto header = [](size_t cols, size_t rows) {
+    return "P2 " + std::to_string(cols) + " " + std::to_string(rows) + " 255\n";
+  };
+  const std::string square = header(1500, 1500);
+  ASSERT_GT(1500 * 1500, values);
   // The stop, a sign without digits, around the middle of the file that holds it; the middle is
   // at the blank after the sign when the stop begins at middle - 2.
   const std::string stop = " - 7 ";
   const size_t middle = (raster.size() + stop.size()) / 2;
-  std::vector<std::string> texts = {raster, raster.substr(0, raster.size() * 7 / 8)};
+  std::vector<std::string> files = {square + raster,
+                                    square + raster.substr(0, raster.size() * 7 / 8),
+                                    header(100, 100) + raster, header(values - 1000, 1) + raster};
   for (const size_t at :
        {raster.size() / 4, middle - 3, middle - 2, middle - 1, raster.size() * 3 / 4}) {
-    texts.push_back(raster.substr(0, at) + stop + raster.substr(at));
+    files.push_back(square + raster.substr(0, at) + stop + raster.substr(at));
   }
-  for (size_t i = 0; i < texts.size(); ++i) {
+  for (size_t i = 0; i < files.size(); ++i) {
     std::vector<int> pixels[2];
     for (const bool threads : {true, false}) {
       imagelib_detail::set_threads(threads);
-      ASSERT_NE(read(header + texts[i]), nullptr);
+      ASSERT_NE(read(files[i]), nullptr);
       pixels[threads ? 1 : 0] = pixels_of(image_);
     }
-    EXPECT_EQ(pixels[1], pixels[0]) << "text " << i;
+    EXPECT_EQ(pixels[1], pixels[0]) << "file " << i;
   }
 }
 
