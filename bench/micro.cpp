@@ -86,6 +86,24 @@ void BM_ReadP5(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadP5)->Unit(benchmark::kMillisecond);
 
+// Reads raster (class pnm_class, side x side) from a regular file, once per iteration.
+void read_file_raster(benchmark::State& state, int32_t pnm_class, int32_t side,
+                      const std::string& raster) {
+  const FilePtr in(std::tmpfile());
+  if (in == nullptr || std::fwrite(raster.data(), 1, raster.size(), in.get()) != raster.size()) {
+    state.SkipWithError("no scratch file");
+    return;
+  }
+  const ImagePtr image(newimage(side, side));
+  const PnmHeader header{pnm_class, side, side, 255};
+  for (auto _ : state) {
+    std::rewind(in.get());
+    benchmark::DoNotOptimize(pbm_read_raster(in.get(), &header, image.get()));
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(raster.size()));
+}
+
 // A regular file's P5 raster, read straight into the rows where the build can (argument 1) and
 // through the stream (0): what the direct path saves.
 void BM_ReadP5File(benchmark::State& state) {
@@ -94,28 +112,16 @@ void BM_ReadP5File(benchmark::State& state) {
     state.SkipWithError("this build has no direct read");
     return;
   }
-  const FilePtr in(std::tmpfile());
   std::string raster;
   for (int32_t r = 0; r < kSize; ++r) {
     for (int32_t c = 0; c < kSize; ++c) {
       raster += static_cast<char>(photo_value(r, c));
     }
   }
-  if (in == nullptr || std::fwrite(raster.data(), 1, raster.size(), in.get()) != raster.size()) {
-    state.SkipWithError("no scratch file");
-    return;
-  }
-  const ImagePtr image(newimage(kSize, kSize));
-  const PnmHeader header{5, kSize, kSize, 255};
   imagelib_detail::set_direct_read(direct);
-  for (auto _ : state) {
-    std::rewind(in.get());
-    benchmark::DoNotOptimize(pbm_read_raster(in.get(), &header, image.get()));
-    benchmark::ClobberMemory();
-  }
+  read_file_raster(state, 5, kSize, raster);
   imagelib_detail::set_direct_read(true);
   state.SetLabel(direct ? "direct" : "stream");
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(raster.size()));
 }
 BENCHMARK(BM_ReadP5File)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
@@ -124,7 +130,6 @@ BENCHMARK(BM_ReadP5File)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 void BM_ReadP2File(benchmark::State& state) {
   constexpr int32_t kSide = 2 * kSize;
   const bool threads = state.range(0) != 0;
-  const FilePtr in(std::tmpfile());
   std::string raster;
   for (int32_t r = 0; r < kSide; ++r) {
     for (int32_t c = 0; c < kSide; ++c) {
@@ -132,21 +137,10 @@ void BM_ReadP2File(benchmark::State& state) {
       raster += c % 16 == 15 ? '\n' : ' ';
     }
   }
-  if (in == nullptr || std::fwrite(raster.data(), 1, raster.size(), in.get()) != raster.size()) {
-    state.SkipWithError("no scratch file");
-    return;
-  }
-  const ImagePtr image(newimage(kSide, kSide));
-  const PnmHeader header{2, kSide, kSide, 255};
   imagelib_detail::set_threads(threads);
-  for (auto _ : state) {
-    std::rewind(in.get());
-    benchmark::DoNotOptimize(pbm_read_raster(in.get(), &header, image.get()));
-    benchmark::ClobberMemory();
-  }
+  read_file_raster(state, 2, kSide, raster);
   imagelib_detail::set_threads(true);
   state.SetLabel(threads && imagelib_detail::threads_available() ? "halves" : "one pass");
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(raster.size()));
 }
 BENCHMARK(BM_ReadP2File)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
