@@ -39,11 +39,6 @@ else()
   string(REGEX REPLACE "[^/]+" ".." imagelib_pc_up "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
   set(imagelib_pc_prefix "\${pcfiledir}/${imagelib_pc_up}")
 endif()
-# The helper thread's library, where the system needs one named.
-set(imagelib_pc_threads "")
-if(IMAGENOISE_THREADS AND CMAKE_THREAD_LIBS_INIT)
-  set(imagelib_pc_threads " ${CMAKE_THREAD_LIBS_INIT}")
-endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/imagelib.pc.in ${PROJECT_BINARY_DIR}/imagelib.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/imagelib.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 

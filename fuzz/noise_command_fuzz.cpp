@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: funcao_exe's argument handling and noise passes on a small image, and
 // pnm_compare's measures of the noisy image against its source.
 //
@@ -17,6 +18,13 @@
 #include "noise/noise.h"
 
 namespace {
+
+using noise_detail::add_impulses;
+using noise_detail::draw_index;
+using noise_detail::noise_counts;
+using noise_detail::NoiseCounts;
+using noise_detail::rand_init;
+using noise_detail::RandState;
 
 // Large counts only repeat the same steps; the fuzzing run stops there to stay fast.
 constexpr int64_t kMaxPoints = 1 << 12;

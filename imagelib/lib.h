@@ -1,17 +1,26 @@
+// SPDX-License-Identifier: MIT
 // imagelib: greyscale images of unsigned 8-bit pixels, read from and written to PNM files.
 //
-// An image is a plain record; whoever holds the pointer owns it and releases it with
-// freeimage. Failures the caller can handle print one line on standard output and return
-// null; unrecoverable ones end the process (sys_abort, status 2).
+// The library has two layers.
 //
-// Reading a long text raster from a regular file and writing a long text start one helper thread
-// for the call and join it before returning (builds without threads, such as wasm32, run the same
-// work on the caller's thread). The library is not meant for use from several threads at once.
+// The core makes images, reads them from a byte source (memory, an open stream or a path) and
+// writes them to a byte sink (a stream or memory). It works on the caller's thread, reports
+// every outcome as an ImageStatus (image_strerror gives its text), prints nothing, never ends the
+// process and reads nothing of the system but the files it is given. Its only state is the
+// generator's seed, so two threads may read or write two different images at once.
+//
+// Over it stand the classic calls: newimage, Input_PBM, Output_PBM and the utilities. They print
+// one line on standard output for a failure the caller can handle and return null; failures they
+// cannot recover from end the process (sys_abort, status 2). They share the reader's pending
+// origin, so they are meant for one thread.
 #ifndef IMAGELIB_LIB_H
 #define IMAGELIB_LIB_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 struct ImageDims {
   int32_t rows;
@@ -26,8 +35,114 @@ struct Image {
   unsigned char** pixels;
 };
 
+// The core's outcomes.
+enum class ImageStatus {
+  ok,
+  not_pnm,      // no magic line "P1" to "P6"
+  bad_header,   // a header number missing, cut off by the end of the file, or too large
+  read_error,   // the file cannot be opened, or the stream reported an error (not an end of file)
+  colour,       // classes 3 and 6; the header is read in full
+  too_deep,     // a greymap whose maximum is above 255; the header is read in full
+  no_storage,   // an allocation failed
+  sync_error,   // pbm_read_file only: a binary raster could not be read
+  bad_size,     // a negative number of rows or columns
+  too_large,    // the image would take more memory than the caller allows
+  write_error,  // the sink reported an error
+};
+using PnmStatus = ImageStatus;
+
+// A status's text, one sentence: "Not a PBM/PGM/PPM file.", "Bad PBM/PGM/PPM header." and so on.
+const char* image_strerror(ImageStatus status);
+
+// ---- The core: images ----
+
+// The most bytes a rows x cols image takes from the allocator: the record, its dims, the row
+// table, and each row with the allocator's bookkeeping. Exact arithmetic: it cannot overflow.
+uint64_t image_bytes(int32_t rows, int32_t cols);
+
+// Makes a rows x cols image with origin (0, 0); its pixels are not set. bad_size for a negative
+// size; too_large when image_bytes exceeds limit (UINT64_MAX for no limit) or what the process
+// can address; no_storage when an allocation fails, with everything allocated released again.
+// Then *failed_row (when not null) names the row that could not be had, or is -1.
+ImageStatus image_create(int32_t rows, int32_t cols, uint64_t limit, Image** image,
+                         int32_t* failed_row = nullptr);
+// Releases every part of image; null is ignored.
+void freeimage(Image* image);
+// 1 when (row, col) lies inside image, else 0.
+int range(const Image* image, int32_t row, int32_t col);
+
+// ---- The core: bytes in and out ----
+
+namespace imagelib_detail {
+struct FileCloser {
+  void operator()(std::FILE* file) const;
+};
+}  // namespace imagelib_detail
+
+// Where a reader takes its bytes: a piece of memory, an open stream (read from where it stands),
+// or a file the source opened itself and closes when it goes.
+struct ByteSource {
+  const unsigned char* next = nullptr;  // memory: the bytes not read yet
+  const unsigned char* end = nullptr;
+  std::FILE* file = nullptr;  // a stream, when set
+  std::unique_ptr<std::FILE, imagelib_detail::FileCloser> owned;
+  bool failed = false;  // the stream reported an error
+};
+
+ByteSource byte_source_memory(const void* data, size_t size);
+ByteSource byte_source_file(std::FILE* file);
+// Opens path, UTF-8 text on every system, for reading; read_error when it cannot be opened.
+ImageStatus byte_source_open(const char* path, ByteSource* source);
+
+// Where a writer puts its bytes: an open stream, or the sink's own memory.
+struct ByteSink {
+  std::FILE* file = nullptr;         // written to, when set
+  std::vector<unsigned char> bytes;  // otherwise the bytes are appended here
+  bool failed = false;               // a write failed, or memory for the bytes ran out
+};
+
+ByteSink byte_sink_file(std::FILE* file);
+ByteSink byte_sink_memory();
+
+// ---- The core: PNM files ----
+
+struct PnmHeader {
+  int32_t pnm_class;  // the magic's digit, 1 to 6
+  int32_t cols;
+  int32_t rows;
+  int32_t maxval;  // 1 for classes 1 and 4
+  // What the header's "#origin <col> <row>" comments gave: each number the last comment that
+  // held it, and whether one did.
+  int32_t origin_col = 0;
+  int32_t origin_row = 0;
+  bool has_origin_col = false;
+  bool has_origin_row = false;
+};
+
+// Reads the header and leaves the source at the first byte of the raster. The origin fields are
+// filled from the comment lines met, whatever the outcome.
+ImageStatus pnm_read_header(ByteSource* in, PnmHeader* header);
+// Fills every pixel of image (sized header->rows x header->cols) in row-major order. A raster
+// that ends early repeats the last value read (0 if none); that is not an error. A greymap whose
+// maximum is above 255 is refused (too_deep) without reading. Pixels keep the values in the file:
+// a bitmap's pixels are its bits, 0 and 1.
+ImageStatus pnm_read_raster(ByteSource* in, const PnmHeader* header, Image* image);
+// The whole file: the header, an image of its size within limit bytes (see image_create) with
+// the header's origin, and the raster. *image is null unless the status is ok; *header (when not
+// null) holds what the header said.
+ImageStatus pnm_read(ByteSource* in, uint64_t limit, Image** image, PnmHeader* header = nullptr);
+
+// Writes image as plain P2 with maximum 255: "P2", "#origin <col> <row>", "<cols> <rows> 255",
+// then every pixel as "<value> ", a line break after every 21st value (after every row for
+// images at most 20 columns wide), the count running on across rows, and a final line break.
+ImageStatus pnm_write_p2(ByteSink* out, const Image* image);
+// The most memory pnm_write_p2 takes besides the image and what the sink holds.
+constexpr size_t kPnmWriteScratch = (size_t{1} << 20) + 256;
+
+// ---- The classic calls ----
+
 // Origin taken from the last "#origin" comment the reader met; Input_PBM hands it to the image
-// it creates and then sets both back to 0.
+// it creates and then sets both back to 0. A refused file leaves what its comments set pending.
 extern int32_t PBM_SE_ORIGIN_ROW;
 extern int32_t PBM_SE_ORIGIN_COL;
 
@@ -35,10 +150,8 @@ extern int32_t PBM_SE_ORIGIN_COL;
 // its dims block, the row table and one per row; a size that twice over would not fit in the
 // machine's memory is refused as out of storage.
 Image* newimage(int32_t rows, int32_t cols);
-void freeimage(Image* image);
 void CopyVarImage(Image** destination, Image** source);
 void copy(Image** destination, Image* source);
-int range(const Image* image, int32_t row, int32_t col);
 [[noreturn]] void sys_abort(int code, const char* message);
 
 // PNM files. Input_PBM reads classes P1, P2, P4 and P5 with a maximum of at most 255, never
@@ -47,32 +160,9 @@ int range(const Image* image, int32_t row, int32_t col);
 Image* Input_PBM(const char* path);
 Image* Output_PBM(Image* image, const char* path);
 
-// The reader's steps, on an open stream and without printing or ending the process, for callers
-// that read from memory (fmemopen) or want the outcome as a value.
-enum class PnmStatus {
-  ok,
-  not_pnm,     // no magic line "P1" to "P6"
-  bad_header,  // a header number missing, cut off by the end of the file, or too large
-  read_error,  // the stream reported an error (not an end of file), or the file cannot be opened
-  colour,      // classes 3 and 6; the header is read in full
-  too_deep,    // a greymap whose maximum is above 255; the header is read in full
-  no_storage,  // pbm_read_file only: newimage refused the size
-  sync_error,  // pbm_read_file only: a binary raster could not be read
-};
-
-struct PnmHeader {
-  int32_t pnm_class;  // the magic's digit, 1 to 6
-  int32_t cols;
-  int32_t rows;
-  int32_t maxval;  // 1 for classes 1 and 4
-};
-
-// Reads the header and leaves the stream at the first byte of the raster. Comment lines may set
-// the pending origin.
+// The reader's steps on an open stream, as the core's pnm_read_header and pnm_read_raster do
+// them, except that pbm_read_header also sets the pending origin from the comments it meets.
 PnmStatus pbm_read_header(std::FILE* in, PnmHeader* header);
-// Fills every pixel of image (sized header->rows x header->cols) in row-major order. A raster
-// that ends early repeats the last value read (0 if none); that is not an error. A greymap whose
-// maximum is above 255 is refused (too_deep) without reading.
 PnmStatus pbm_read_raster(std::FILE* in, const PnmHeader* header, Image* image);
 // Input_PBM without ending the process: prints the same messages (the reason for a refusal on
 // standard output, the class line on standard error; nothing more for a colour file) and sets

@@ -1,37 +1,20 @@
-// Binary rasters of regular files are read with preadv where it is known to work. Emscripten's
-// (3.1.6) reads every buffer of a call from the same offset.
-#if __has_include(<sys/uio.h>)
-#if !defined(__EMSCRIPTEN__)
-#define IMAGELIB_DIRECT_READ 1
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <sys/uio.h>
-#include <unistd.h>
-#endif
-#endif
-
+// SPDX-License-Identifier: MIT
+// The PNM reader: the header, the binary rasters, and whole files from a byte source.
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
-#include "imagelib/direct_read.h"
-#include "imagelib/file_open.h"
-#include "imagelib/file_ptr.h"
+#include "imagelib/byte_io.h"
 #include "imagelib/lib.h"
 #include "imagelib/pnm_text.h"
-
-int32_t PBM_SE_ORIGIN_ROW = 0;
-int32_t PBM_SE_ORIGIN_COL = 0;
 
 namespace {
 
 using imagelib_detail::is_digit;
-
-bool direct_read_allowed = true;
 
 // A longer header line is refused as soon as it passes this; a longer comment line is cut there,
 // which keeps every keyword.
@@ -40,8 +23,25 @@ constexpr size_t kMaxHeaderLine = size_t{1} << 20;
 // of blank lines or of one comment) ends here instead of being read for ever.
 constexpr size_t kMaxHeaderTotal = size_t{16} << 20;
 
+// Binary rasters pass through a buffer of this size, so that a stream is read in few calls and
+// never past the raster. Fuzzing builds make it small, so that small inputs cross its end.
+#ifdef IMAGELIB_SMALL_BUFFERS
+constexpr size_t kRasterChunk = 61;
+#else
+constexpr size_t kRasterChunk = size_t{1} << 18;
+#endif
+constexpr size_t kFallbackChunk = 4096;
+
+// The header as it is read: the current line and what may still be read.
+struct HeaderReader {
+  ByteSource* in;
+  PnmHeader* header;
+  std::string line;
+  size_t budget = kMaxHeaderTotal;
+};
+
 // A parameter comment: "#origin <col> <row>", keyword in any case, ended by a space or newline.
-void pbm_param(std::string_view line) {
+void pbm_param(std::string_view line, PnmHeader* header) {
   line = line.substr(0, line.find('\0'));
   constexpr std::string_view kOrigin = "origin";
   constexpr size_t kKeywordMax = 22;
@@ -60,10 +60,12 @@ void pbm_param(std::string_view line) {
   int32_t values[2] = {};
   const int read = imagelib_detail::scan_ints(line.substr(stop), values, 2);
   if (read >= 1) {
-    PBM_SE_ORIGIN_COL = values[0];
+    header->origin_col = values[0];
+    header->has_origin_col = true;
   }
   if (read == 2) {
-    PBM_SE_ORIGIN_ROW = values[1];
+    header->origin_row = values[1];
+    header->has_origin_row = true;
   }
 }
 
@@ -71,17 +73,18 @@ enum class Fetch { line, end_of_file, too_long };
 
 // Fetches the next header line that is neither blank nor a comment, newline included; comments are
 // handed to pbm_param on the way. A carriage return just before the newline is part of the line
-// end, as Windows tools write it. A last line may lack its newline. budget is what the header may
-// still take; reading stops as soon as it or a line's cap is passed.
-Fetch pbm_getln(std::FILE* in, std::string& line, size_t& budget) {
+// end, as Windows tools write it. A last line may lack its newline. Reading stops as soon as the
+// header's budget or a line's cap is passed.
+Fetch pbm_getln(HeaderReader& reader) {
+  std::string& line = reader.line;
   for (;;) {
     line.clear();
     int c = 0;
-    while ((c = std::getc(in)) != EOF) {
-      if (budget == 0) {
+    while ((c = imagelib_detail::source_byte(reader.in)) >= 0) {
+      if (reader.budget == 0) {
         return Fetch::too_long;
       }
-      --budget;
+      --reader.budget;
       if (line.size() < kMaxHeaderLine) {
         line.push_back(static_cast<char>(c));
       } else if (line[0] != '#') {
@@ -99,7 +102,7 @@ Fetch pbm_getln(std::FILE* in, std::string& line, size_t& budget) {
       line.erase(size - 2, 1);
     }
     if (line[0] == '#') {
-      pbm_param(line);
+      pbm_param(line, reader.header);
     } else if (line[0] != '\n') {
       return Fetch::line;
     }
@@ -108,18 +111,18 @@ Fetch pbm_getln(std::FILE* in, std::string& line, size_t& budget) {
 
 // The next header number: spaces and tabs are skipped, a newline moves on to the next header line,
 // then a run of decimal digits. Carriage return and every other character stop the cursor there.
-PnmStatus get_num_pbm(std::FILE* in, std::string& line, size_t& line_pos, size_t& budget,
-                      int32_t* target) {
+ImageStatus get_num_pbm(HeaderReader& reader, size_t& line_pos, int32_t* target) {
+  const std::string& line = reader.line;
   for (;;) {
     if (line_pos >= line.size()) {
-      return PnmStatus::bad_header;
+      return ImageStatus::bad_header;
     }
     const char c = line[line_pos];
     if (c == ' ' || c == '\t') {
       ++line_pos;
     } else if (c == '\n') {
-      if (pbm_getln(in, line, budget) != Fetch::line) {
-        return PnmStatus::bad_header;
+      if (pbm_getln(reader) != Fetch::line) {
+        return ImageStatus::bad_header;
       }
       line_pos = 0;
     } else {
@@ -135,282 +138,183 @@ PnmStatus get_num_pbm(std::FILE* in, std::string& line, size_t& line_pos, size_t
     ++line_pos;
   }
   if (line_pos == start || value > INT32_MAX) {
-    return PnmStatus::bad_header;
+    return ImageStatus::bad_header;
   }
   *target = static_cast<int32_t>(value);
-  return PnmStatus::ok;
+  return ImageStatus::ok;
 }
 
 bool is_magic(std::string_view line) {
   return line.size() >= 2 && line[0] == 'P' && line[1] >= '1' && line[1] <= '6';
 }
 
-PnmStatus read_header_numbers(std::FILE* in, PnmHeader* header) {
-  std::string line;
-  size_t budget = kMaxHeaderTotal;
-  const Fetch first = pbm_getln(in, line, budget);
+ImageStatus read_header_numbers(HeaderReader& reader) {
+  PnmHeader* header = reader.header;
+  const Fetch first = pbm_getln(reader);
   if (first != Fetch::line) {
     // A line cut short by a cap still shows whether it began with a magic.
-    return first == Fetch::too_long && is_magic(line) ? PnmStatus::bad_header : PnmStatus::not_pnm;
+    return first == Fetch::too_long && is_magic(reader.line) ? ImageStatus::bad_header
+                                                             : ImageStatus::not_pnm;
   }
-  if (!is_magic(line)) {
-    return PnmStatus::not_pnm;
+  if (!is_magic(reader.line)) {
+    return ImageStatus::not_pnm;
   }
-  header->pnm_class = line[1] - '0';
+  header->pnm_class = reader.line[1] - '0';
   size_t line_pos = 2;
-  PnmStatus status = get_num_pbm(in, line, line_pos, budget, &header->cols);
-  if (status == PnmStatus::ok) {
-    status = get_num_pbm(in, line, line_pos, budget, &header->rows);
+  ImageStatus status = get_num_pbm(reader, line_pos, &header->cols);
+  if (status == ImageStatus::ok) {
+    status = get_num_pbm(reader, line_pos, &header->rows);
   }
-  if (status != PnmStatus::ok) {
+  if (status != ImageStatus::ok) {
     return status;
   }
   if (header->pnm_class == 1 || header->pnm_class == 4) {
     header->maxval = 1;
-    return PnmStatus::ok;
+    return ImageStatus::ok;
   }
-  status = get_num_pbm(in, line, line_pos, budget, &header->maxval);
-  if (status != PnmStatus::ok) {
+  status = get_num_pbm(reader, line_pos, &header->maxval);
+  if (status != ImageStatus::ok) {
     return status;
   }
   if (header->pnm_class == 3 || header->pnm_class == 6) {
-    return PnmStatus::colour;
+    return ImageStatus::colour;
   }
-  return header->maxval > 255 ? PnmStatus::too_deep : PnmStatus::ok;
+  return header->maxval > 255 ? ImageStatus::too_deep : ImageStatus::ok;
 }
 
-#if defined(IMAGELIB_DIRECT_READ)
-// A regular file's raster goes straight from the file into the rows, many rows to a system call,
-// without passing through the stream's buffer. Leaves the stream just past what was read. False
-// when the stream is not a regular file (a pipe, memory); bytes_read and error say how it went.
-bool read_binary_direct(std::FILE* in, Image* image, uint64_t* bytes_read, bool* error) {
-  if (!direct_read_allowed) {
-    return false;
-  }
-  const int fd = fileno(in);
-  struct stat info {};
-  const off_t start = fd < 0 ? -1 : ftello(in);
-  if (start < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    return false;
-  }
-  constexpr int kRowsPerCall = 1024;
-  const auto rows = static_cast<size_t>(image->dims->rows);
+struct FreeDeleter {
+  void operator()(unsigned char* memory) const { std::free(memory); }
+};
+
+// The binary rasters: row_bytes bytes a row, each row's bytes turned into its pixels by unpack.
+// A raster that ends early repeats the last pixel it gave (0 before any).
+template <typename Unpack>
+ImageStatus read_binary_rows(ByteSource* in, Image* image, size_t row_bytes, Unpack unpack) {
+  const auto rows = static_cast<uint64_t>(image->dims->rows);
   const auto cols = static_cast<size_t>(image->dims->cols);
-  size_t row = 0;
-  size_t in_row = 0;  // bytes of that row already read
-  off_t offset = start;
-  while (row < rows && cols > 0) {
-    iovec parts[kRowsPerCall];
-    int count = 0;
-    for (size_t r = row; r < rows && count < kRowsPerCall; ++r, ++count) {
-      const size_t skip = r == row ? in_row : 0;
-      parts[count].iov_base = image->pixels[r] + skip;
-      parts[count].iov_len = cols - skip;
-    }
-    const ssize_t got = preadv(fd, parts, count, offset);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      *error = got < 0;
-      break;
-    }
-    offset += got;
-    in_row += static_cast<size_t>(got);
-    row += in_row / cols;
-    in_row %= cols;
+  const uint64_t total = rows * row_bytes;
+  size_t chunk = static_cast<size_t>(std::min<uint64_t>(total, kRasterChunk));
+  // A memory source needs no buffer of its own. Where the heap has no room for one, a small buffer
+  // on the stack does the same work.
+  std::unique_ptr<unsigned char, FreeDeleter> heap;
+  unsigned char fallback[kFallbackChunk];
+  unsigned char* buffer = nullptr;
+  if (in->file != nullptr && chunk > 0) {
+    heap.reset(static_cast<unsigned char*>(std::malloc(chunk)));
+    buffer = heap != nullptr ? heap.get() : fallback;
+    chunk = heap != nullptr ? chunk : std::min(chunk, sizeof fallback);
   }
-  *bytes_read = static_cast<uint64_t>(offset - start);
-  // The stream carries on after the raster, as if it had read it.
-  if (fseeko(in, offset, SEEK_SET) != 0) {
-    *error = true;
-  }
-  return true;
-}
-#else
-bool read_binary_direct(std::FILE*, Image*, uint64_t*, bool*) {
-  return false;
-}
-#endif
-
-// Classes 4 and 5 (and the colour classes' layout): one byte per pixel.
-// A row that got fewer bytes than it holds repeats the last byte read (0 before any).
-void finish_row(unsigned char* pixels, size_t got, size_t cols, unsigned char* last) {
-  if (got > 0) {
-    *last = pixels[got - 1];
-  }
-  if (got < cols) {
-    std::memset(pixels + got, *last, cols - got);
-  }
-}
-
-PnmStatus read_binary_raster(std::FILE* in, Image* image) {
   unsigned char last = 0;
-  const auto cols = static_cast<size_t>(image->dims->cols);
-  uint64_t direct_bytes = 0;
-  bool direct_error = false;
-  if (read_binary_direct(in, image, &direct_bytes, &direct_error)) {
-    if (direct_error) {
-      return PnmStatus::read_error;
-    }
-    // Rows after the last byte read repeat it.
-    for (int32_t row = 0; row < image->dims->rows; ++row) {
-      const uint64_t row_start = static_cast<uint64_t>(row) * cols;
-      const size_t have =
-          direct_bytes <= row_start
-              ? 0
-              : static_cast<size_t>(std::min<uint64_t>(cols, direct_bytes - row_start));
-      finish_row(image->pixels[row], have, cols, &last);
-    }
-    return PnmStatus::ok;
-  }
+  uint64_t read = 0;  // bytes of the raster taken so far
   bool stopped = false;
-  for (int32_t row = 0; row < image->dims->rows; ++row) {
+  const unsigned char* bytes = nullptr;
+  size_t have = 0;  // bytes at bytes not yet used
+  for (uint64_t row = 0; row < rows; ++row) {
     unsigned char* pixels = image->pixels[row];
-    const size_t got = stopped ? 0 : std::fread(pixels, 1, cols, in);
-    stopped = got < cols;
-    finish_row(pixels, got, cols, &last);
+    size_t done = 0;  // this row's bytes unpacked
+    while (done < row_bytes && (have > 0 || !stopped)) {
+      if (have == 0) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(chunk, total - read));
+        have = imagelib_detail::source_take(in, want, buffer, &bytes);
+        read += have;
+        stopped = have < want;
+      }
+      const size_t n = std::min(have, row_bytes - done);
+      unpack(pixels, done, bytes, n);
+      bytes += n;
+      have -= n;
+      done += n;
+    }
+    const size_t filled = std::min(cols, unpack.pixels_of(done));
+    if (filled > 0) {
+      last = pixels[filled - 1];
+    }
+    std::memset(pixels + filled, last, cols - filled);
   }
-  return std::ferror(in) != 0 ? PnmStatus::read_error : PnmStatus::ok;
+  return in->failed ? ImageStatus::read_error : ImageStatus::ok;
 }
+
+// Classes 5 and 4 read as 5 (and the colour classes' layout): one byte per pixel.
+struct Bytes {
+  void operator()(unsigned char* pixels, size_t at, const unsigned char* bytes, size_t n) const {
+    std::memcpy(pixels + at, bytes, n);
+  }
+  size_t pixels_of(size_t bytes) const { return bytes; }
+};
 
 // Class 4: eight pixels to a byte, the most significant bit first, each row padded to a whole
-// byte. A row's bytes are read into the row itself and unpacked from its end, so that no bit is
-// overwritten before it is used.
-PnmStatus read_packed_raster(std::FILE* in, Image* image) {
-  const auto cols = static_cast<size_t>(image->dims->cols);
-  const size_t row_bytes = cols / 8 + (cols % 8 != 0 ? 1 : 0);
-  unsigned char last = 0;
-  bool stopped = false;
-  for (int32_t row = 0; row < image->dims->rows; ++row) {
-    unsigned char* pixels = image->pixels[row];
-    const size_t got = stopped ? 0 : std::fread(pixels, 1, row_bytes, in);
-    stopped = got < row_bytes;
-    const size_t have = std::min(cols, got * 8);
-    for (size_t col = have; col-- > 0;) {
-      const unsigned char byte = pixels[col / 8];
-      pixels[col] = static_cast<unsigned char>((byte >> (7 - col % 8)) & 1u);
+// byte; the padding bits are never pixels.
+struct Bits {
+  size_t cols;
+  void operator()(unsigned char* pixels, size_t at, const unsigned char* bytes, size_t n) const {
+    for (size_t i = 0; i < n; ++i) {
+      const size_t first = (at + i) * 8;
+      const size_t count = std::min<size_t>(8, cols - first);
+      for (size_t k = 0; k < count; ++k) {
+        pixels[first + k] = static_cast<unsigned char>((bytes[i] >> (7 - k)) & 1u);
+      }
     }
-    finish_row(pixels, have, cols, &last);
   }
-  return std::ferror(in) != 0 ? PnmStatus::read_error : PnmStatus::ok;
-}
-
-using imagelib_detail::FilePtr;
-
-void cannot_read(const char* path) {
-  std::printf("Can't open the PBM file named '%s'\n", path);
-}
+  size_t pixels_of(size_t bytes) const { return bytes * 8; }
+};
 
 }  // namespace
 
-namespace imagelib_detail {
-
-bool direct_read_available() {
-#if defined(IMAGELIB_DIRECT_READ)
-  return true;
-#else
-  return false;
-#endif
-}
-
-void set_direct_read(bool allowed) {
-  direct_read_allowed = allowed;
-}
-
-}  // namespace imagelib_detail
-
-PnmStatus pbm_read_header(std::FILE* in, PnmHeader* header) {
-  const PnmStatus status = read_header_numbers(in, header);
-  if (status != PnmStatus::ok && std::ferror(in) != 0) {
-    return PnmStatus::read_error;
+ImageStatus pnm_read_header(ByteSource* in, PnmHeader* header) {
+  HeaderReader reader{in, header, {}};
+  ImageStatus status = ImageStatus::ok;
+  try {
+    status = read_header_numbers(reader);
+  } catch (const std::bad_alloc&) {
+    return ImageStatus::no_storage;
+  }
+  if (status != ImageStatus::ok && in->failed) {
+    return ImageStatus::read_error;
   }
   return status;
 }
 
-PnmStatus pbm_read_raster(std::FILE* in, const PnmHeader* header, Image* image) {
+ImageStatus pnm_read_raster(ByteSource* in, const PnmHeader* header, Image* image) {
+  const auto cols = static_cast<size_t>(image->dims->cols);
   switch (header->pnm_class) {
     case 1:
       return imagelib_detail::read_bitmap_raster(in, image);
     case 2:
     case 5:
       if (header->maxval > 255) {
-        return PnmStatus::too_deep;
+        return ImageStatus::too_deep;
       }
       return header->pnm_class == 2 ? imagelib_detail::read_value_raster(in, image)
-                                    : read_binary_raster(in, image);
+                                    : read_binary_rows(in, image, cols, Bytes{});
     case 4:
-      return read_packed_raster(in, image);
+      return read_binary_rows(in, image, cols / 8 + (cols % 8 != 0 ? 1 : 0), Bits{cols});
     default:
       return header->pnm_class == 3 ? imagelib_detail::read_value_raster(in, image)
-                                    : read_binary_raster(in, image);
+                                    : read_binary_rows(in, image, cols, Bytes{});
   }
 }
 
-PnmStatus pbm_read_file(const char* path, Image** image) {
+ImageStatus pnm_read(ByteSource* in, uint64_t limit, Image** image, PnmHeader* header) {
   *image = nullptr;
-  // One binary stream serves header and raster alike, so nothing has to be reopened or sought.
-  const FilePtr file(imagelib_detail::open_file(path, "rb"));
-  PnmHeader header{};
-  const PnmStatus status =
-      file == nullptr ? PnmStatus::read_error : pbm_read_header(file.get(), &header);
-  switch (status) {
-    case PnmStatus::ok:
-    case PnmStatus::colour:
-    case PnmStatus::too_deep:
-      break;
-    case PnmStatus::not_pnm:
-      std::printf("Not a PBM/PGM/PPM file.\n");
-      return status;
-    case PnmStatus::bad_header:
-      std::printf("Bad PBM/PGM/PPM header.\n");
-      return status;
-    default:  // a read error, which includes a directory given as the path
-      cannot_read(path);
-      return PnmStatus::read_error;
-  }
-  // NOLINTBEGIN(cert-err33-c): a console message that cannot be printed leaves nothing to do.
-  std::fflush(stdout);
-  std::fprintf(stderr, "\nPBM file class %d size %d columns X %d rows Max=%d\n", header.pnm_class,
-               header.cols, header.rows, header.maxval);
-  // NOLINTEND(cert-err33-c)
-  if (status == PnmStatus::colour) {
+  PnmHeader read_header{};
+  PnmHeader* const found = header != nullptr ? header : &read_header;
+  *found = PnmHeader{};
+  ImageStatus status = pnm_read_header(in, found);
+  if (status != ImageStatus::ok) {
     return status;
   }
-  if (status == PnmStatus::too_deep) {
-    std::printf("More than 8 bits per sample (maximum %d).\n", header.maxval);
+  Image* made = nullptr;
+  status = image_create(found->rows, found->cols, limit, &made);
+  if (status != ImageStatus::ok) {
     return status;
   }
-  Image* read = newimage(header.rows, header.cols);
-  if (read == nullptr) {
-    return PnmStatus::no_storage;
+  made->dims->origin_col = found->origin_col;
+  made->dims->origin_row = found->origin_row;
+  status = pnm_read_raster(in, found, made);
+  if (status != ImageStatus::ok) {
+    freeimage(made);
+    return status;
   }
-  read->dims->origin_row = PBM_SE_ORIGIN_ROW;
-  read->dims->origin_col = PBM_SE_ORIGIN_COL;
-  PBM_SE_ORIGIN_ROW = 0;
-  PBM_SE_ORIGIN_COL = 0;
-  if (pbm_read_raster(file.get(), &header, read) != PnmStatus::ok) {
-    // A stream error, not an early end: the pixels cannot be trusted.
-    freeimage(read);
-    if (header.pnm_class >= 4) {
-      std::printf("Input_PBM: Sync error, file '%s'. Use ASCII PGM.\n", path);
-      return PnmStatus::sync_error;
-    }
-    cannot_read(path);
-    return PnmStatus::read_error;
-  }
-  *image = read;
-  return PnmStatus::ok;
-}
-
-Image* Input_PBM(const char* path) {
-  Image* image = nullptr;
-  switch (pbm_read_file(path, &image)) {
-    case PnmStatus::colour:
-      sys_abort(0, "Colour image.");
-    case PnmStatus::sync_error:
-      std::exit(3);
-    default:
-      return image;
-  }
+  *image = made;
+  return ImageStatus::ok;
 }

@@ -1,27 +1,15 @@
+// SPDX-License-Identifier: MIT
 // Text rasters (classes 1 and 2): values read by the rules of the "%d" conversion, through a
-// stream's buffer or, for a long raster in a regular file, by two threads at once.
-#if __has_include(<sys/uio.h>)
-#if !defined(__EMSCRIPTEN__)
-#define IMAGELIB_RANGE_READ 1
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
-#endif
-#endif
-
+// buffer of the source's bytes.
 #include "imagelib/pnm_text.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
-#include <vector>
 
-#include "imagelib/worker.h"
+#include "imagelib/byte_io.h"
 
 namespace {
 
@@ -29,7 +17,7 @@ using imagelib_detail::is_c_space;
 using imagelib_detail::is_digit;
 
 struct FreeDeleter {
-  void operator()(void* memory) const { std::free(memory); }
+  void operator()(unsigned char* memory) const { std::free(memory); }
 };
 
 // Reads of this size keep the system calls few (a 16 MiB raster in 64 of them) at little memory.
@@ -39,21 +27,22 @@ constexpr size_t kChunk = 61;
 #else
 constexpr size_t kChunk = size_t{1} << 18;
 #endif
-// Bytes kept after a stream's chunk: a zero (neither white space, sign nor digit) that stops every
-// scan at the chunk's end, and room to look a few bytes ahead of any position before it.
+constexpr size_t kFallbackChunk = 4096;
+// Bytes kept after a chunk: a zero (neither white space, sign nor digit) that stops every scan at
+// the chunk's end, and room to look a few bytes ahead of any position before it.
 constexpr size_t kPadding = 8;
 
-// Reads bytes from a stream through a large buffer, from a range of a file's bytes when fd is
-// set (see read_text_in_halves), or from a piece of memory when neither is.
+// A source's bytes a chunk at a time, each followed by its padding; or a piece of memory, read
+// without padding, when there is no source. Where the heap has no room for a chunk, a small one
+// kept in the reader does the same work.
 struct ByteReader {
-  std::FILE* file = nullptr;
-  int fd = -1;
-  int64_t offset = 0;  // the file's next byte to read, and where the range ends
-  int64_t stop = 0;
+  ByteSource* source = nullptr;
   const unsigned char* cur = nullptr;
   const unsigned char* end = nullptr;
-  std::vector<unsigned char> storage;
-  bool error = false;
+  std::unique_ptr<unsigned char, FreeDeleter> storage;
+  unsigned char* chunk = nullptr;
+  size_t chunk_size = 0;
+  unsigned char fallback[kFallbackChunk + kPadding] = {};
 
   int peek() {
     if (cur == end && !refill()) {
@@ -63,25 +52,25 @@ struct ByteReader {
   }
 
   bool refill() {
-    if (error || (file == nullptr && fd < 0)) {
+    if (source == nullptr) {
       return false;
     }
-    storage.resize(kChunk + kPadding);
-    const size_t got = fd >= 0 ? read_range() : std::fread(storage.data(), 1, kChunk, file);
+    if (chunk == nullptr) {
+      storage.reset(static_cast<unsigned char*>(std::malloc(kChunk + kPadding)));
+      chunk = storage != nullptr ? storage.get() : fallback;
+      chunk_size = storage != nullptr ? kChunk : kFallbackChunk;
+    }
+    const size_t got = imagelib_detail::source_read(source, chunk, chunk_size);
     if (got == 0) {
-      error = error || (fd < 0 && std::ferror(file) != 0);
       return false;
     }
-    std::fill_n(storage.data() + got, kPadding, 0);
-    cur = storage.data();
+    std::memset(chunk + got, 0, kPadding);
+    cur = chunk;
     end = cur + got;
     return true;
   }
 
-  size_t read_range();
-
-  // Whether every byte of the range has been read and taken.
-  bool at_stop() const { return fd >= 0 && !error && offset == stop && cur == end; }
+  ImageStatus status() const { return source->failed ? ImageStatus::read_error : ImageStatus::ok; }
 };
 
 ByteReader memory_reader(std::string_view text) {
@@ -210,131 +199,6 @@ void fill_from(Image* image, uint64_t from, unsigned char value) {
   }
 }
 
-#if defined(IMAGELIB_RANGE_READ)
-// count values go to the pixels from index at on, row after row.
-void copy_to(Image* image, uint64_t at, const unsigned char* values, uint64_t count) {
-  const auto cols = static_cast<uint64_t>(image->dims->cols);
-  while (count > 0) {
-    const uint64_t col = at % cols;
-    const uint64_t n = std::min(count, cols - col);
-    std::memcpy(image->pixels[at / cols] + col, values, static_cast<size_t>(n));
-    values += n;
-    at += n;
-    count -= n;
-  }
-}
-
-size_t ByteReader::read_range() {
-  const auto want = static_cast<size_t>(std::min<int64_t>(kChunk, stop - offset));
-  ssize_t got = 0;
-  do {
-    got = want == 0 ? 0 : pread(fd, storage.data(), want, static_cast<off_t>(offset));
-  } while (got < 0 && errno == EINTR);
-  if (got < 0) {
-    error = true;
-    return 0;
-  }
-  offset += got;
-  return static_cast<size_t>(got);
-}
-
-// Text rasters of regular files this long are parsed in two halves at once.
-#ifdef IMAGELIB_SMALL_BUFFERS
-constexpr int64_t kHalvesMin = 4096;
-#else
-constexpr int64_t kHalvesMin = int64_t{8} << 20;
-#endif
-
-// Where a value ends at or after from: the first blank that follows a digit. -1 if there is none
-// near.
-int64_t value_end_after(int fd, int64_t from) {
-  unsigned char window[4096];
-  ssize_t got = 0;
-  do {
-    got = pread(fd, window, sizeof window, static_cast<off_t>(from - 1));
-  } while (got < 0 && errno == EINTR);
-  for (ssize_t i = 1; i < got; ++i) {
-    if (is_c_space(window[i]) && is_digit(window[i - 1])) {
-      return from - 1 + i;
-    }
-  }
-  return -1;
-}
-
-// A long text raster in a regular file is parsed in two halves at once: the first into the
-// image on this thread, the second on a helper thread into a buffer, copied in after the first
-// half's values. The halves meet where a value ends, so each half reads the values that one pass
-// would; the second half's values count only when the first half reached its end. False, having
-// read nothing, when this cannot be done. Leaves the stream past the bytes read.
-bool read_text_in_halves(std::FILE* in, Image* image, PnmStatus* status) {
-  const int fd = fileno(in);
-  struct stat info {};
-  const off_t start = fd < 0 ? -1 : ftello(in);
-  if (start < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-      info.st_size - start < kHalvesMin) {
-    return false;
-  }
-  const int64_t size = info.st_size;
-  const int64_t middle = value_end_after(fd, start + (size - start) / 2);
-  const uint64_t pixels =
-      static_cast<uint64_t>(image->dims->rows) * static_cast<uint64_t>(image->dims->cols);
-  if (middle < 0 || pixels == 0) {
-    return false;
-  }
-  // Every value after the first takes two bytes at least: a blank or a sign, and a digit.
-  const uint64_t room = std::min<uint64_t>(pixels, static_cast<uint64_t>(size - middle) / 2 + 1);
-  const std::unique_ptr<unsigned char[], FreeDeleter> second(
-      static_cast<unsigned char*>(std::malloc(static_cast<size_t>(room))));
-  imagelib_detail::Worker worker;
-  if (second == nullptr || !worker.has_thread()) {
-    return false;
-  }
-  ByteReader later;
-  later.fd = fd;
-  later.offset = middle;
-  later.stop = size;
-  unsigned char later_last = 0;
-  uint64_t later_count = 0;
-  unsigned char* const later_rows[1] = {second.get()};
-  worker.start([&] {
-    later_count = parse_values(later, later_rows, 1, static_cast<size_t>(room), &later_last);
-  });
-  ByteReader first;
-  first.fd = fd;
-  first.offset = start;
-  first.stop = middle;
-  unsigned char last = 0;
-  uint64_t count = parse_values(first, image->pixels, static_cast<size_t>(image->dims->rows),
-                                static_cast<size_t>(image->dims->cols), &last);
-  worker.wait();
-  bool error = first.error;
-  int64_t read_to = first.offset;
-  if (count < pixels && first.at_stop()) {
-    const uint64_t used = std::min(later_count, pixels - count);
-    copy_to(image, count, second.get(), used);
-    if (used > 0) {
-      last = second[used - 1];
-    }
-    count += used;
-    error = later.error && count < pixels;
-    read_to = later.offset;
-  }
-  fill_from(image, count, last);
-  if (fseeko(in, static_cast<off_t>(read_to), SEEK_SET) != 0) {
-    error = true;
-  }
-  *status = error ? PnmStatus::read_error : PnmStatus::ok;
-  return true;
-}
-#else
-size_t ByteReader::read_range() {
-  return 0;
-}
-
-bool read_text_in_halves(std::FILE*, Image*, PnmStatus*) {
-  return false;
-}
-#endif
 
 }  // namespace
 
@@ -349,9 +213,9 @@ int scan_ints(std::string_view text, int32_t* values, int count) {
   return read;
 }
 
-PnmStatus read_bitmap_raster(std::FILE* in, Image* image) {
+ImageStatus read_bitmap_raster(ByteSource* in, Image* image) {
   ByteReader reader;
-  reader.file = in;
+  reader.source = in;
   unsigned char last = 0;
   bool stopped = false;
   const auto cols = static_cast<size_t>(image->dims->cols);
@@ -371,21 +235,17 @@ PnmStatus read_bitmap_raster(std::FILE* in, Image* image) {
     }
     std::memset(pixels + col, last, cols - col);
   }
-  return reader.error ? PnmStatus::read_error : PnmStatus::ok;
+  return reader.status();
 }
 
-PnmStatus read_value_raster(std::FILE* in, Image* image) {
-  PnmStatus status = PnmStatus::ok;
-  if (read_text_in_halves(in, image, &status)) {
-    return status;
-  }
+ImageStatus read_value_raster(ByteSource* in, Image* image) {
   ByteReader reader;
-  reader.file = in;
+  reader.source = in;
   unsigned char last = 0;
   const uint64_t count = parse_values(reader, image->pixels, static_cast<size_t>(image->dims->rows),
                                       static_cast<size_t>(image->dims->cols), &last);
   fill_from(image, count, last);
-  return reader.error ? PnmStatus::read_error : PnmStatus::ok;
+  return reader.status();
 }
 
 }  // namespace imagelib_detail

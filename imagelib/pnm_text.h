@@ -1,10 +1,10 @@
+// SPDX-License-Identifier: MIT
 // The PNM reader's text: "%d" values and the rasters made of them (classes 1 and 2). Internal to
 // the library.
 #ifndef IMAGELIB_PNM_TEXT_H
 #define IMAGELIB_PNM_TEXT_H
 
 #include <cstdint>
-#include <cstdio>
 #include <string_view>
 
 #include "imagelib/lib.h"
@@ -26,10 +26,10 @@ int scan_ints(std::string_view text, int32_t* values, int count);
 
 // Class 1: one character per pixel, "0" or "1". Any other character but white space ends the
 // raster, and the pixels after it repeat the last value.
-PnmStatus read_bitmap_raster(std::FILE* in, Image* image);
+ImageStatus read_bitmap_raster(ByteSource* in, Image* image);
 // Class 2: "%d" integers, each pixel keeping the low 8 bits of its value. A raster that stops
 // early repeats the last value read.
-PnmStatus read_value_raster(std::FILE* in, Image* image);
+ImageStatus read_value_raster(ByteSource* in, Image* image);
 
 }  // namespace imagelib_detail
 

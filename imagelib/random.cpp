@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "imagelib/lib.h"
 
 int32_t seed = 132531;

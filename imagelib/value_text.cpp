@@ -1,41 +1,42 @@
+// SPDX-License-Identifier: MIT
 #include "imagelib/value_text.h"
 
 #include <array>
-#include <cstddef>
-#include <cstdio>
 #include <cstring>
 
 namespace imagelib_detail {
 namespace {
 
-// "%d " for every pixel value, built once. Each text is at most 4 bytes and is copied as one
-// 4-byte word; the bytes past its length are overwritten by the next value's text.
+// "%d " for every pixel value. Each text is at most 4 bytes and is copied as one 4-byte word;
+// the bytes past its length are overwritten by the next value's text.
 struct ValueText {
-  std::array<uint32_t, 256> text{};
+  std::array<std::array<char, 4>, 256> text{};
   std::array<unsigned char, 256> length{};
 };
 
-ValueText make_value_text() {
-  ValueText table;
+constexpr ValueText make_value_text() {
+  ValueText table{};
   for (int v = 0; v < 256; ++v) {
-    char scratch[8] = {};
-    const int n = std::snprintf(scratch, sizeof scratch, "%d ", v);
-    std::memcpy(&table.text[v], scratch, sizeof(uint32_t));
+    int n = 0;
+    if (v >= 100) {
+      table.text[v][n++] = static_cast<char>('0' + v / 100);
+    }
+    if (v >= 10) {
+      table.text[v][n++] = static_cast<char>('0' + v / 10 % 10);
+    }
+    table.text[v][n++] = static_cast<char>('0' + v % 10);
+    table.text[v][n++] = ' ';
     table.length[v] = static_cast<unsigned char>(n);
   }
   return table;
 }
 
-const ValueText& value_text() {
-  static const ValueText table = make_value_text();
-  return table;
-}
+constexpr ValueText kValueText = make_value_text();
 
 }  // namespace
 
-void write_values_plain(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
-                        const char* room_end) {
-  const ValueText& table = value_text();
+void write_values(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
+                  const char* room_end) {
   const unsigned char* pixels = cursor->pixels;
   int32_t to_break = cursor->to_break;
   char* text = cursor->text;
@@ -48,8 +49,8 @@ void write_values_plain(TextCursor* cursor, const unsigned char* row_end, int32_
 #pragma GCC unroll 7
     for (int32_t i = 0; i < n; ++i) {
       const unsigned char v = pixels[i];
-      std::memcpy(text, &table.text[v], sizeof(uint32_t));
-      text += table.length[v];
+      std::memcpy(text, kValueText.text[v].data(), 4);
+      text += kValueText.length[v];
     }
     pixels += n;
     to_break -= n;
@@ -59,17 +60,6 @@ void write_values_plain(TextCursor* cursor, const unsigned char* row_end, int32_
     }
   }
   *cursor = TextCursor{pixels, to_break, text};
-}
-
-ValueWriter value_writer(SimdTier tier) {
-#ifdef IMAGELIB_X86_KERNELS
-  if (tier >= SimdTier::avx512) {
-    return write_values_avx512;
-  }
-#else
-  static_cast<void>(tier);
-#endif
-  return write_values_plain;
 }
 
 }  // namespace imagelib_detail

@@ -1,11 +1,10 @@
+// SPDX-License-Identifier: MIT
 // The writer's inner loop: pixel values as "%d " texts, with a line break after every
-// per_line-th value. Internal to the library; the tests hold each tier's version to the plain one.
+// per_line-th value. Internal to the library.
 #ifndef IMAGELIB_VALUE_TEXT_H
 #define IMAGELIB_VALUE_TEXT_H
 
 #include <cstdint>
-
-#include "imagelib/simd.h"
 
 namespace imagelib_detail {
 
@@ -21,22 +20,12 @@ struct TextCursor {
 // its break), and may overwrite up to kMaxOvershoot bytes after the text's end: a buffer keeps
 // kMaxLineText + kMaxOvershoot bytes after room_end.
 constexpr int32_t kMaxLineText = 21 * 4 + 1;
-constexpr int32_t kMaxOvershoot = 64;
+constexpr int32_t kMaxOvershoot = 4;
 
 // Writes the values from cursor->pixels up to row_end, per_line (1 to 21) to a text line, and
 // stops once the text has reached room_end.
-void write_values_plain(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
-                        const char* room_end);
-
-// The same, 16 values at a time with AVX-512; exists only in builds with the x86-64 kernels.
-void write_values_avx512(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
-                         const char* room_end);
-
-using ValueWriter = void (*)(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
-                             const char* room_end);
-
-// The widest writer of this build at or below tier; the caller checks the processor has the tier.
-ValueWriter value_writer(SimdTier tier);
+void write_values(TextCursor* cursor, const unsigned char* row_end, int32_t per_line,
+                  const char* room_end);
 
 }  // namespace imagelib_detail
 

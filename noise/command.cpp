@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "noise/command.h"
 
 #include <charconv>
@@ -59,8 +60,8 @@ ArgumentsStatus read_arguments(int argc, const char* const* argv, NoiseArguments
 }
 
 SettingsStatus read_settings(const NoiseArguments& arguments, NoiseSettings* settings) {
-  settings->white = parse_percentage(arguments.white_text);
-  settings->density = parse_percentage(arguments.density_text);
+  settings->white = noise_detail::parse_percentage(arguments.white_text);
+  settings->density = noise_detail::parse_percentage(arguments.density_text);
   // Not a number passes: no comparison with it holds, and it later counts as no points.
   if (settings->white > 100 || settings->density > 100) {
     return SettingsStatus::above_hundred;

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 #include "noise/compare.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 
+#include "noise/metric_sums.h"
 #include "noise/portable_log10.h"
 #include "noise/ssim.h"
 
@@ -22,30 +24,6 @@ std::string number(double value, int digits) {
   // NOLINTNEXTLINE(cert-err33-c): a finite double in "%.17g" always fits the 40 characters.
   std::snprintf(text, sizeof text, "%.*g", digits, value);
   return text;
-}
-
-// Erro's and Sinal_ruido's single-precision sums in one pass. Each square is exact in single
-// precision, and adding two single-precision values in double precision and rounding the result
-// gives the same value as adding them in single precision (53 >= 2 x 24 + 2 bits), so these are
-// the library's sums to the bit, without its conversions on the chain of dependent additions.
-struct SinglePrecisionSums {
-  float signal;  // sum of b^2
-  float noise;   // sum of (a - b)^2: Erro
-};
-
-SinglePrecisionSums single_precision_sums(const Image* a, const Image* b) {
-  float signal = 0;
-  float noise = 0;
-  for (int32_t r = 0; r < a->dims->rows; ++r) {
-    const unsigned char* pa = a->pixels[r];
-    const unsigned char* pb = b->pixels[r];
-    for (int32_t c = 0; c < a->dims->cols; ++c) {
-      const int d = pa[c] - pb[c];
-      signal += static_cast<float>(pb[c] * pb[c]);
-      noise += static_cast<float>(d * d);
-    }
-  }
-  return {signal, noise};
 }
 
 std::string size_of(const Image* image) {
@@ -79,13 +57,11 @@ double mean_squared_error(const Image* a, const Image* b) {
 
 Comparison compare_images(const Image* a, const Image* b) {
   Comparison result{};
-  const SinglePrecisionSums sums = single_precision_sums(a, b);
+  // Erro, Erro_medio and Sinal_ruido from one pass over the pixels.
+  const noise_detail::SinglePrecisionSums sums = noise_detail::single_precision_sums(a, b);
   result.erro = sums.noise;
-  const int64_t pixels = static_cast<int64_t>(a->dims->rows) * a->dims->cols;
-  // As Erro_medio forms it from Erro.
-  const auto mean =
-      static_cast<float>(static_cast<double>(result.erro) / static_cast<double>(pixels));
-  result.erro_medio = static_cast<float>(std::sqrt(static_cast<double>(mean)));
+  result.erro_medio = noise_detail::root_mean_square(
+      result.erro, static_cast<int64_t>(a->dims->rows) * a->dims->cols);
   result.sinal_ruido = static_cast<double>(sums.signal) / static_cast<double>(sums.noise);
   result.mse = mean_squared_error(a, b);
   result.psnr = 10 * noise_detail::portable_log10(255.0 * 255.0 / result.mse);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pnm_compare: measures a greyscale PNM image against another of the same size, for instance a
 // denoised image against its clean source. Results go to standard output, diagnostics to
 // standard error.
@@ -5,17 +6,28 @@
 #include <string>
 
 #include "imagelib/lib.h"
+#include "imagelib/pbm_input.h"
 #include "noise/compare.h"
+#include "noise/memory_room.h"
+#include "noise/ssim.h"
 #include "noise/utf8_arguments.h"
 
 namespace {
 
 // NOLINTBEGIN(cert-err33-c): diagnostics on standard error; one that cannot be printed is lost.
 // The library's reader without its exits: a colour file or an unreadable binary raster is
-// refused here like any other input.
+// refused here like any other input. The run holds two images of one size and SSIM's sums: an
+// image that would not leave room for the rest is refused as newimage refuses one.
 Image* read_or_report(const char* path) {
+  imagelib_detail::PbmInput input;
+  ImageStatus status = imagelib_detail::pbm_input_open(path, &input);
   Image* image = nullptr;
-  if (pbm_read_file(path, &image) != PnmStatus::ok) {
+  if (status == ImageStatus::ok) {
+    const uint64_t one = image_bytes(input.header.rows, input.header.cols);
+    const uint64_t others = one + ssim_scratch_bytes(input.header.cols);
+    status = imagelib_detail::pbm_input_read(&input, noise_detail::image_limit(one, others), &image);
+  }
+  if (status != ImageStatus::ok) {
     std::fflush(stdout);
     std::fprintf(stderr, "pnm_compare: cannot read '%s'\n", path);
   }

@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: MIT
 #include "noise/impulse.h"
 
 #include "noise/noise.h"
 
 ImpulseCounts add_impulse_noise(Image* image, float white, float density, uint32_t seed) {
+  using namespace noise_detail;
   const NoiseCounts counts = noise_counts(white, density, image->dims->rows, image->dims->cols);
   RandState state{};
   rand_init(&state, seed);

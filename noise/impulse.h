@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Impulse (salt and pepper) noise on an image in memory, exactly as funcao_exe adds it.
 #ifndef NOISE_IMPULSE_H
 #define NOISE_IMPULSE_H
@@ -21,8 +22,8 @@ struct ImpulseCounts {
 // of 0 or less, or a percentage that is not a number, gives no points; counts beyond the 64-bit
 // range saturate. A pass with more draws than pixels stops drawing once every pixel holds its
 // value, with the same result, so any percentages end in time bounded by the image's size. An
-// image without pixels is left as it is; image must not be null. A pass of 4 Mi draws or more
-// runs half its draws on a helper thread, joined before it ends, with the same result.
+// image without pixels is left as it is; image must not be null. It works on the caller's thread
+// and touches no state but the image, so threads may noise different images at once.
 ImpulseCounts add_impulse_noise(Image* image, float white, float density, uint32_t seed);
 
 #endif

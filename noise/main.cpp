@@ -1,9 +1,13 @@
+// SPDX-License-Identifier: MIT
 // funcao_exe: adds impulse (salt and pepper) noise to a copy of a greyscale PNM image.
 #include <cstdio>
 
 #include "imagelib/lib.h"
+#include "imagelib/pbm_input.h"
 #include "noise/command.h"
 #include "noise/impulse.h"
+#include "noise/memory_room.h"
+#include "noise/noise.h"
 #include "noise/output_target.h"
 #include "noise/utf8_arguments.h"
 
@@ -15,6 +19,24 @@ Image* funcao_exe_input = nullptr;
 Image* funcao_exe_noisy = nullptr;
 
 namespace {
+
+// The input is read as Input_PBM reads it, except that its size is weighed against the process's
+// memory limits before the image is made, counting all the run holds: the input, its noisy copy,
+// a noise pass's bitmap and the writer's text buffer. A size that does not fit is refused as
+// newimage refuses one, instead of the run being killed part way.
+Image* read_input(const char* path) {
+  imagelib_detail::PbmInput input;
+  ImageStatus status = imagelib_detail::pbm_input_open(path, &input);
+  Image* image = nullptr;
+  if (status == ImageStatus::ok) {
+    const int32_t rows = input.header.rows;
+    const int32_t cols = input.header.cols;
+    const uint64_t one = image_bytes(rows, cols);
+    const uint64_t others = one + noise_detail::impulse_scratch_bytes(rows, cols) + kPnmWriteScratch;
+    status = imagelib_detail::pbm_input_read(&input, noise_detail::image_limit(one, others), &image);
+  }
+  return imagelib_detail::pbm_input_result(status, image);
+}
 
 int run_funcao_exe(int argc, char** argv) {
   NoiseArguments arguments{};
@@ -36,7 +58,7 @@ int run_funcao_exe(int argc, char** argv) {
   Image*& input = funcao_exe_input;
   Image*& noisy = funcao_exe_noisy;
   // The input is read before the percentages are looked at, so its faults are reported first.
-  input = Input_PBM(arguments.input_path);
+  input = read_input(arguments.input_path);
   if (input == nullptr) {
     std::printf("No input image ('%s')\n", arguments.input_path);
     return 2;

@@ -1,48 +1,50 @@
+// SPDX-License-Identifier: MIT
 #include "noise/metrics.h"
 
 #include <cmath>
 #include <cstdint>
 
-namespace {
+#include "noise/metric_sums.h"
 
-// Each square is a double, and each running sum is rounded back to single precision after every
-// addition, so totals above 2^24 round exactly as the measures always have.
-float accumulate(float sum, int difference) {
-  return static_cast<float>(std::pow(static_cast<double>(difference), 2) + sum);
-}
+namespace noise_detail {
 
-}  // namespace
-
-float Erro(const Image* a, const Image* b) {
-  float sum = 0;
-  for (int32_t r = 0; r < a->dims->rows; ++r) {
-    const unsigned char* pa = a->pixels[r];
-    const unsigned char* pb = b->pixels[r];
-    for (int32_t c = 0; c < a->dims->cols; ++c) {
-      sum = accumulate(sum, pa[c] - pb[c]);
-    }
-  }
-  return sum;
-}
-
-float Erro_medio(const Image* a, const Image* b) {
-  const float e = Erro(a, b);
-  // 64 bits: a pixel count above 2^31 - 1 is still counted exactly.
-  const int64_t n = static_cast<int64_t>(a->dims->rows) * a->dims->cols;
-  const auto mean = static_cast<float>(static_cast<double>(e) / static_cast<double>(n));
-  return static_cast<float>(std::sqrt(static_cast<double>(mean)));
-}
-
-double Sinal_ruido(const Image* a, const Image* b) {
+SinglePrecisionSums single_precision_sums(const Image* a, const Image* b) {
+  // Each square is an integer below 2^16, exact in single precision. Adding it to a
+  // single-precision sum in double precision and rounding the result to single precision gives
+  // the single-precision sum (53 >= 2 x 24 + 2 bits), so these sums are those of squares raised
+  // in double precision and added with a rounding after every addition, to the bit.
   float signal = 0;
   float noise = 0;
   for (int32_t r = 0; r < a->dims->rows; ++r) {
     const unsigned char* pa = a->pixels[r];
     const unsigned char* pb = b->pixels[r];
     for (int32_t c = 0; c < a->dims->cols; ++c) {
-      signal = accumulate(signal, pb[c]);
-      noise = accumulate(noise, pa[c] - pb[c]);
+      const int d = pa[c] - pb[c];
+      signal += static_cast<float>(pb[c] * pb[c]);
+      noise += static_cast<float>(d * d);
     }
   }
-  return static_cast<double>(signal) / static_cast<double>(noise);
+  return {signal, noise};
+}
+
+float root_mean_square(float erro, int64_t pixels) {
+  // The count is exact in 64 bits, beyond 2^31 - 1 pixels too.
+  const auto mean = static_cast<float>(static_cast<double>(erro) / static_cast<double>(pixels));
+  return static_cast<float>(std::sqrt(static_cast<double>(mean)));
+}
+
+}  // namespace noise_detail
+
+float Erro(const Image* a, const Image* b) {
+  return noise_detail::single_precision_sums(a, b).noise;
+}
+
+float Erro_medio(const Image* a, const Image* b) {
+  return noise_detail::root_mean_square(Erro(a, b),
+                                        static_cast<int64_t>(a->dims->rows) * a->dims->cols);
+}
+
+double Sinal_ruido(const Image* a, const Image* b) {
+  const noise_detail::SinglePrecisionSums sums = noise_detail::single_precision_sums(a, b);
+  return static_cast<double>(sums.signal) / static_cast<double>(sums.noise);
 }

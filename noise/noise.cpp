@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// The noise passes: point counts from the percentages, and the points placed in the image.
 #include "noise/noise.h"
 
 #include <cmath>
@@ -6,10 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <optional>
 
-#include "imagelib/worker.h"
-
+namespace noise_detail {
 namespace {
 
 // float(size), worked out once per pass rather than once per draw. It is a whole number of at
@@ -95,52 +95,63 @@ void place_draws(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols) {
 
 namespace {
 
-// Positions are drawn a batch at a time. Every write of a pass stores the same value, so only the
-// draws need to keep their order, not the writes.
+// Points are drawn a batch at a time, the generator's values for a whole batch at once.
 constexpr int32_t kBatch = 128;
 
-// Writes each batch of positions once the next batch's cache lines have been requested: on a
-// large image nearly every write misses the cache, and waiting for the misses one after another is
-// what a pass would cost.
-void write_directly(Image* image, int64_t count, unsigned char value, RandState* state) {
-  const int32_t rows = image->dims->rows;
-  const int32_t cols = image->dims->cols;
+// One batch of a pass's points: the pixel each one changes, and the value it stores.
+struct PointBatch {
+  int32_t count = 0;
+  unsigned char* target[kBatch];
+  unsigned char value[kBatch];
+};
+
+// The next n points of an impulse pass: each draws a row, then a column, and stores value.
+// Their cache lines are requested on the way, for the writes that come a batch later.
+void draw_impulses(Image* image, RandState* state, int32_t n, unsigned char value,
+                   PointBatch* batch) {
   int32_t draws[2 * kBatch];
-  unsigned char* targets[2][kBatch];
+  rand_fill(state, draws, 2 * n);
+  place_draws(draws, n, image->dims->rows, image->dims->cols);
   unsigned char* const* const pixels = image->pixels;
-  int32_t pending = 0;  // positions of the previous batch, requested but not yet written
+  for (int32_t i = 0; i < n; ++i) {
+    // NOLINTBEGIN(bugprone-implicit-widening-of-multiplication-result): i < kBatch, 2 * i < 256.
+    unsigned char* target = pixels[draws[2 * i]] + draws[2 * i + 1];
+    // NOLINTEND(bugprone-implicit-widening-of-multiplication-result)
+    __builtin_prefetch(target, 1);
+    batch->target[i] = target;
+    batch->value[i] = value;
+  }
+  batch->count = n;
+}
+
+// Writes count points in the order they are drawn, each batch once the next batch's cache lines
+// have been requested: on a large image nearly every write misses the cache, and waiting for the
+// misses one after another is what a pass would cost. draw(n, batch) gives the next n points.
+template <typename Draw>
+void write_points(int64_t count, Draw draw) {
+  PointBatch batches[2];
   int current = 0;
   for (int64_t done = 0; done < count;) {
     const int32_t n = count - done < kBatch ? static_cast<int32_t>(count - done) : kBatch;
-    rand_fill(state, draws, 2 * n);
-    place_draws(draws, n, rows, cols);
-    unsigned char** next = targets[current];
-    for (int32_t i = 0; i < n; ++i) {
-      // NOLINTBEGIN(bugprone-implicit-widening-of-multiplication-result): i < kBatch, 2 * i < 256.
-      unsigned char* target = pixels[draws[2 * i]] + draws[2 * i + 1];
-      // NOLINTEND(bugprone-implicit-widening-of-multiplication-result)
-      __builtin_prefetch(target, 1);
-      next[i] = target;
+    draw(n, &batches[current]);
+    const PointBatch& previous = batches[current ^ 1];
+    for (int32_t i = 0; i < previous.count; ++i) {
+      *previous.target[i] = previous.value[i];
     }
-    unsigned char* const* previous = targets[current ^ 1];
-    for (int32_t i = 0; i < pending; ++i) {
-      *previous[i] = value;
-    }
-    pending = n;
     current ^= 1;
     done += n;
   }
-  unsigned char* const* last = targets[current ^ 1];
-  for (int32_t i = 0; i < pending; ++i) {
-    *last[i] = value;
+  const PointBatch& last = batches[current ^ 1];
+  for (int32_t i = 0; i < last.count; ++i) {
+    *last.target[i] = last.value[i];
   }
 }
 
-// A pass that hits a good share of a large image marks its positions in a bitmap first, one bit a
-// pixel, and then changes the image in one sweep, row after row. The bitmap is an eighth of the
-// image's size, so it stays in the caches where the image does not, and the image is walked in
-// order instead of at random. Smaller images stay in the caches anyway, and fewer draws would not
-// pay for the sweep.
+// A pass that hits a good share of a large image, every point storing one value, marks its
+// positions in a bitmap first, one bit a pixel, and then changes the image in one sweep, row after
+// row. The bitmap is an eighth of the image's size, so it stays in the caches where the image does
+// not, and the image is walked in order instead of at random. Smaller images stay in the caches
+// anyway, and fewer draws would not pay for the sweep.
 constexpr int64_t kMarkedMinPixels = int64_t{4} << 20;
 constexpr int64_t kMarkedShare = 16;  // draws of at least pixels / kMarkedShare
 
@@ -168,26 +179,14 @@ struct FreeDeleter {
   void operator()(void* memory) const { std::free(memory); }
 };
 
-// Takes the marks of one 64-pixel word of a row, from one or two bitmaps, and clears them.
-uint64_t take_marks(uint64_t* marks, uint64_t* more, size_t j) {
-  uint64_t word = marks[j];
-  marks[j] = 0;
-  if (more != nullptr) {
-    word |= more[j];
-    more[j] = 0;
-  }
-  return word;
-}
-
-// Sets the pixels of one row that either bitmap marks (more may be null) to value, and clears the
-// marks.
-void sweep_row(unsigned char* pixels, uint64_t* marks, uint64_t* more, int32_t cols,
-               unsigned char value) {
+// Sets the pixels of one row that the bitmap marks to value, and clears the marks.
+void sweep_row(unsigned char* pixels, uint64_t* marks, int32_t cols, unsigned char value) {
   uint64_t fill = 0;
   std::memset(&fill, value, sizeof fill);
   const int32_t whole = cols / 64;
   for (int32_t j = 0; j < whole; ++j) {
-    const uint64_t word = take_marks(marks, more, static_cast<size_t>(j));
+    const uint64_t word = marks[j];
+    marks[j] = 0;
     unsigned char* eight = pixels + 64 * static_cast<ptrdiff_t>(j);
     for (int k = 0; k < 8; ++k, eight += 8) {
       const uint64_t mask = kPixelMasks.mask[(word >> (8 * k)) & 0xFF];
@@ -198,7 +197,8 @@ void sweep_row(unsigned char* pixels, uint64_t* marks, uint64_t* more, int32_t c
     }
   }
   if (whole * 64 < cols) {
-    const uint64_t word = take_marks(marks, more, static_cast<size_t>(whole));
+    const uint64_t word = marks[whole];
+    marks[whole] = 0;
     for (int32_t k = 0; k < cols - whole * 64; ++k) {
       if (((word >> k) & 1) != 0) {
         pixels[whole * 64 + k] = value;
@@ -207,22 +207,22 @@ void sweep_row(unsigned char* pixels, uint64_t* marks, uint64_t* more, int32_t c
   }
 }
 
-struct Bitmap {
-  std::unique_ptr<uint64_t[], FreeDeleter> marks;
-  size_t row_words = 0;
-};
-
-Bitmap new_bitmap(int32_t rows, int32_t cols) {
-  Bitmap bitmap;
-  bitmap.row_words = static_cast<size_t>(cols) / 64 + (cols % 64 != 0 ? 1 : 0);
-  bitmap.marks.reset(static_cast<uint64_t*>(
-      std::calloc(static_cast<size_t>(rows) * bitmap.row_words, sizeof(uint64_t))));
-  return bitmap;
+// 64-bit words of the bitmap a row of cols pixels takes.
+size_t row_words(int32_t cols) {
+  return static_cast<size_t>(cols) / 64 + (cols % 64 != 0 ? 1 : 0);
 }
 
-// Marks the positions of count draws in bitmap.
-void mark_draws(const Bitmap& bitmap, int32_t rows, int32_t cols, int64_t count, RandState* state) {
-  uint64_t* const marks = bitmap.marks.get();
+// False, having changed nothing, when the bitmap cannot be had.
+bool write_marked(Image* image, int64_t count, unsigned char value, RandState* state) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  const size_t words = row_words(cols);
+  const std::unique_ptr<uint64_t[], FreeDeleter> bitmap(
+      static_cast<uint64_t*>(std::calloc(static_cast<size_t>(rows) * words, sizeof(uint64_t))));
+  if (bitmap == nullptr) {
+    return false;
+  }
+  uint64_t* const marks = bitmap.get();
   int32_t draws[2 * kBatch];
   for (int64_t done = 0; done < count;) {
     const int32_t n = count - done < kBatch ? static_cast<int32_t>(count - done) : kBatch;
@@ -233,72 +233,41 @@ void mark_draws(const Bitmap& bitmap, int32_t rows, int32_t cols, int64_t count,
       const auto row = static_cast<size_t>(draws[2 * i]);
       const auto col = static_cast<uint32_t>(draws[2 * i + 1]);
       // NOLINTEND(bugprone-implicit-widening-of-multiplication-result)
-      marks[row * bitmap.row_words + col / 64] |= uint64_t{1} << (col % 64);
+      marks[row * words + col / 64] |= uint64_t{1} << (col % 64);
     }
     done += n;
   }
-}
-
-void sweep_rows(Image* image, const Bitmap& bitmap, const Bitmap& more, int32_t first, int32_t last,
-                unsigned char value) {
-  for (int32_t row = first; row < last; ++row) {
-    const size_t at = static_cast<size_t>(row) * bitmap.row_words;
-    sweep_row(image->pixels[row], bitmap.marks.get() + at,
-              more.marks == nullptr ? nullptr : more.marks.get() + at, image->dims->cols, value);
+  for (int32_t row = 0; row < rows; ++row) {
+    sweep_row(image->pixels[row], marks + static_cast<size_t>(row) * words, cols, value);
   }
-}
-
-// A pass of this many draws or more, with a helper thread to run it, is split in two halves: the
-// second half's draws come from the generator's state after the first half's (jumped to, not
-// drawn), and are marked in a bitmap of their own beside the first half. The sweep takes both
-// bitmaps, a half of the rows on each thread. The image and the generator's state end as one
-// thread would leave them.
-constexpr int64_t kSplitMin = int64_t{1} << 22;
-
-// False, having changed nothing, when the bitmap cannot be had.
-bool write_marked(Image* image, int64_t count, unsigned char value, RandState* state) {
-  const int32_t rows = image->dims->rows;
-  const int32_t cols = image->dims->cols;
-  const Bitmap marks = new_bitmap(rows, cols);
-  if (marks.marks == nullptr) {
-    return false;
-  }
-  std::optional<imagelib_detail::Worker> worker;
-  Bitmap more;
-  if (count >= kSplitMin && worker.emplace().has_thread()) {
-    more = new_bitmap(rows, cols);
-  }
-  if (more.marks == nullptr) {
-    mark_draws(marks, rows, cols, count, state);
-    sweep_rows(image, marks, more, 0, rows, value);
-    return true;
-  }
-  const int64_t first = count / 2;
-  RandState ahead = *state;
-  rand_skip(&ahead, 2 * static_cast<uint64_t>(first));
-  worker->start([&] { mark_draws(more, rows, cols, count - first, &ahead); });
-  mark_draws(marks, rows, cols, first, state);
-  worker->wait();
-  *state = ahead;
-  const int32_t half = rows / 2;
-  worker->start([&] { sweep_rows(image, marks, more, half, rows, value); });
-  sweep_rows(image, marks, more, 0, half, value);
-  worker->wait();
   return true;
 }
 
+bool marks_pay(int32_t rows, int32_t cols, int64_t count) {
+  const int64_t pixels = int64_t{rows} * cols;
+  return cols >= 64 && pixels >= kMarkedMinPixels && count >= pixels / kMarkedShare;
+}
+
 }  // namespace
+
+uint64_t impulse_scratch_bytes(int32_t rows, int32_t cols) {
+  return rows > 0 && marks_pay(rows, cols, int64_t{rows} * cols)
+             ? static_cast<uint64_t>(rows) * row_words(cols) * sizeof(uint64_t)
+             : 0;
+}
 
 void add_impulses(Image* image, int64_t count, unsigned char value, RandState* state) {
   const int64_t pixels = int64_t{image->dims->rows} * image->dims->cols;
   if (pixels == 0 || count <= 0) {
     return;
   }
-  const bool marked = image->dims->cols >= 64 && pixels >= kMarkedMinPixels &&
-                      count >= pixels / kMarkedShare && write_marked(image, count, value, state);
-  if (!marked) {
-    write_directly(image, count, value, state);
+  if (marks_pay(image->dims->rows, image->dims->cols, count) &&
+      write_marked(image, count, value, state)) {
+    return;
   }
+  write_points(count, [&](int32_t n, PointBatch* batch) {
+    draw_impulses(image, state, n, value, batch);
+  });
 }
 
 void add_impulses_until_uniform(Image* image, int64_t count, unsigned char value,
@@ -324,20 +293,18 @@ void add_impulses_until_uniform(Image* image, int64_t count, unsigned char value
       left += row[c] != value ? 1 : 0;
     }
   }
-  int32_t draws[2 * kBatch];
+  PointBatch batch;
   while (left > 0 && count > 0) {
     const int32_t n = count < kBatch ? static_cast<int32_t>(count) : kBatch;
-    rand_fill(state, draws, 2 * n);
-    place_draws(draws, n, rows, cols);
+    draw_impulses(image, state, n, value, &batch);
     for (int32_t i = 0; i < n; ++i) {
-      // NOLINTBEGIN(bugprone-implicit-widening-of-multiplication-result): i < kBatch, 2 * i < 256.
-      unsigned char& pixel = image->pixels[draws[2 * i]][draws[2 * i + 1]];
-      // NOLINTEND(bugprone-implicit-widening-of-multiplication-result)
-      left -= pixel != value ? 1 : 0;
-      pixel = value;
+      left -= *batch.target[i] != value ? 1 : 0;
+      *batch.target[i] = value;
     }
     count -= n;
   }
   // Two draws per position; count < 2^63, so twice it fits 64 bits unsigned.
   rand_skip(state, 2 * static_cast<uint64_t>(count));
 }
+
+}  // namespace noise_detail

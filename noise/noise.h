@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The noise command's logic: percentages, point counts and the random placement of impulses.
 #ifndef NOISE_NOISE_H
 #define NOISE_NOISE_H
@@ -5,6 +6,9 @@
 #include <cstdint>
 
 #include "imagelib/lib.h"
+
+// Internal to the noise step and the command; only impulse.h is installed for callers.
+namespace noise_detail {
 
 // The sequence of glibc's rand() (an additive feedback generator over 31 words), made here so
 // that every platform draws the same positions.
@@ -44,6 +48,9 @@ NoiseCounts noise_counts(float white, float density, int32_t rows, int32_t cols)
 // draw_index gives it.
 void place_draws(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols);
 
+// The most memory a pass over a rows x cols image takes besides the image: its bitmap of marks.
+uint64_t impulse_scratch_bytes(int32_t rows, int32_t cols);
+
 // Draws count positions (row, then column) and sets each to value; nothing for count <= 0.
 void add_impulses(Image* image, int64_t count, unsigned char value, RandState* state);
 
@@ -51,5 +58,7 @@ void add_impulses(Image* image, int64_t count, unsigned char value, RandState* s
 // stops drawing and skips the generator past the draws left, so that the image and the state
 // are as add_impulses leaves them, however large count is.
 void add_impulses_until_uniform(Image* image, int64_t count, unsigned char value, RandState* state);
+
+}  // namespace noise_detail
 
 #endif

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <string>
 
-#include "imagelib/file_open.h"
+#include "imagelib/platform/file_open.h"
 #endif
 
 void ignore_write_signals() {

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 #include "noise/noise.h"
 
 #include <algorithm>
 
+namespace noise_detail {
 namespace {
 
 constexpr int kWords = 31;
@@ -150,3 +152,5 @@ void rand_skip(RandState* state, uint64_t count) {
     state->table[(state->front + i) % kWords] = next[i];
   }
 }
+
+}  // namespace noise_detail

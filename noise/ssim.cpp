@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "noise/ssim.h"
 
 #include <cmath>
@@ -54,21 +55,29 @@ Weights gaussian_weights() {
 
 }  // namespace
 
-double mean_ssim(const Image* a, const Image* b, imagelib_detail::SimdTier tier) {
+bool ssim_loop_available(SsimLoop loop) {
+  return loop == SsimLoop::plain || noise_detail::avx2_available();
+}
+
+double mean_ssim(const Image* a, const Image* b) {
+  return mean_ssim(a, b, ssim_loop_available(SsimLoop::avx2) ? SsimLoop::avx2 : SsimLoop::plain);
+}
+
+uint64_t ssim_scratch_bytes(int32_t cols) {
+  constexpr uint64_t kRings = 4 * uint64_t{kRows} * kSpan * sizeof(float);
+  return kRings + static_cast<uint64_t>(cols < 0 ? 0 : cols) * sizeof(double);
+}
+
+double mean_ssim(const Image* a, const Image* b, SsimLoop loop) {
   const int32_t rows = a->dims->rows;
   const int32_t cols = a->dims->cols;
   if (rows < kRows || cols < kRows) {
     return std::numeric_limits<double>::quiet_NaN();
   }
   static const Weights weights = gaussian_weights();
-#ifdef IMAGELIB_X86_KERNELS
-  const auto add_ssim_strip = tier >= imagelib_detail::SimdTier::avx2
+  const auto add_ssim_strip = loop == SsimLoop::avx2 && noise_detail::avx2_available()
                                   ? noise_detail::add_ssim_strip_avx2
                                   : noise_detail::add_ssim_strip_plain;
-#else
-  static_cast<void>(tier);
-  const auto add_ssim_strip = noise_detail::add_ssim_strip_plain;
-#endif
   constexpr size_t kRingSize = static_cast<size_t>(kRows) * kSpan;
   Ring ring{std::vector<float>(kRingSize), std::vector<float>(kRingSize),
             std::vector<float>(kRingSize), std::vector<float>(kRingSize)};

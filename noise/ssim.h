@@ -1,16 +1,26 @@
+// SPDX-License-Identifier: MIT
 // The mean structural similarity index (Wang et al., 2004) of two greyscale images, computed as
 // scikit-image's structural_similarity does with gaussian_weights=True, sigma=1.5,
 // use_sample_covariance=False and data_range=255.
 #ifndef NOISE_SSIM_H
 #define NOISE_SSIM_H
 
+#include <cstdint>
+
 #include "imagelib/lib.h"
-#include "imagelib/simd.h"
+
+// The loops SSIM can run: the plain one, and where the build and the processor have it, the same
+// loop compiled for AVX2, which gives the same bits.
+enum class SsimLoop { plain, avx2 };
+bool ssim_loop_available(SsimLoop loop);
 
 // a and b must be the same size. The mean over every pixel whose 11 x 11 window lies wholly
-// inside the image; not a number for images under 11 rows or 11 columns. tier names the widest
-// kernels it may use, of those the processor has; the result is the same to the bit.
-double mean_ssim(const Image* a, const Image* b,
-                 imagelib_detail::SimdTier tier = imagelib_detail::simd_tier());
+// inside the image; not a number for images under 11 rows or 11 columns. The first runs the
+// fastest loop available.
+double mean_ssim(const Image* a, const Image* b);
+double mean_ssim(const Image* a, const Image* b, SsimLoop loop);
+
+// The most memory mean_ssim takes for images of cols columns.
+uint64_t ssim_scratch_bytes(int32_t cols);
 
 #endif

@@ -158,8 +158,11 @@ add_ssim_strip(const Image* a, const Image* b, const Weights& weights, int32_t f
   }
 }
 
-// add_ssim_strip as compiled for the plain tier and for AVX2 (only in builds with the x86-64
-// kernels).
+// Whether the AVX2 loop is in the build and the processor runs it.
+bool avx2_available();
+
+// add_ssim_strip as compiled for the plain tier and for AVX2 (the plain one again in builds
+// without the AVX2 loop).
 void add_ssim_strip_plain(const Image* a, const Image* b, const Weights& weights, int32_t first,
                           int32_t n, Ring* ring, double* column_sums);
 void add_ssim_strip_avx2(const Image* a, const Image* b, const Weights& weights, int32_t first,

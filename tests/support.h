@@ -27,7 +27,6 @@
 #include <gtest/gtest.h>
 
 #include "imagelib/lib.h"
-#include "imagelib/simd.h"
 
 // Builds with AddressSanitizer, whose allocator replaces the C library's.
 #if defined(__SANITIZE_ADDRESS__)
@@ -57,18 +56,6 @@ inline std::vector<int> pixels_of(const Image* image) {
     values.insert(values.end(), image->pixels[r], image->pixels[r] + image->dims->cols);
   }
   return values;
-}
-
-// The tiers above plain that this build and processor have, lowest first: each tier's kernels are
-// held to the plain ones.
-inline std::vector<imagelib_detail::SimdTier> wide_tiers() {
-  std::vector<imagelib_detail::SimdTier> tiers;
-  for (auto tier : {imagelib_detail::SimdTier::avx2, imagelib_detail::SimdTier::avx512}) {
-    if (tier <= imagelib_detail::simd_tier_supported()) {
-      tiers.push_back(tier);
-    }
-  }
-  return tiers;
 }
 
 struct ImageFree {

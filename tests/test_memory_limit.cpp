@@ -1,6 +1,6 @@
 // Memory limits read from small trees standing in for /proc and /sys, the address space limit
 // end to end, and one run in a child cgroup of the test's own where one can be made.
-#include "imagelib/memory_limit.h"
+#include "noise/memory_room.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,9 +12,9 @@
 
 #include "support.h"
 
-using imagelib_detail::cgroup_room;
-using imagelib_detail::kNoLimit;
-using imagelib_detail::memory_cgroups;
+using noise_detail::cgroup_room;
+using noise_detail::kNoLimit;
+using noise_detail::memory_cgroups;
 using testsupport::RunResult;
 
 namespace {

@@ -8,6 +8,19 @@
 #include "noise/noise.h"
 #include "support.h"
 
+using noise_detail::add_impulses;
+using noise_detail::add_impulses_until_uniform;
+using noise_detail::draw_index;
+using noise_detail::noise_counts;
+using noise_detail::NoiseCounts;
+using noise_detail::parse_percentage;
+using noise_detail::place_draws;
+using noise_detail::rand_fill;
+using noise_detail::rand_init;
+using noise_detail::rand_next;
+using noise_detail::rand_skip;
+using noise_detail::RandState;
+
 TEST(RandSource, FollowsGlibcUnseededSequence) {
   RandState state{};
   rand_init(&state);
@@ -238,7 +251,7 @@ TEST(RandSource, FillGivesTheSameSequenceAsSingleDraws) {
 
 // Passes over images large enough to go through the bitmap of marked pixels, with rows that end
 // inside a word of it, must set exactly the pixels that single draws written one by one set; so
-// must the direct passes below that size, and a pass long enough to be split between two threads.
+// must the direct passes below that size, and a pass of more draws than pixels.
 TEST(AddImpulses, EveryWayOfWritingSetsThePixelsOfSingleDraws) {
   for (const auto& [rows, cols, count] :
        {std::tuple{2049, 2050, 600000}, std::tuple{2049, 2050, 4200000},

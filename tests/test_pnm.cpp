@@ -3,9 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "imagelib/direct_read.h"
 #include "imagelib/file_ptr.h"
-#include "imagelib/worker.h"
 #include "support.h"
 
 using testsupport::pixels_of;
@@ -17,8 +15,6 @@ class PnmTest : public testsupport::TempDirTest {
  protected:
   void TearDown() override {
     freeimage(image_);
-    imagelib_detail::set_direct_read(true);
-    imagelib_detail::set_threads(true);
     PBM_SE_ORIGIN_ROW = 0;
     PBM_SE_ORIGIN_COL = 0;
     TempDirTest::TearDown();
@@ -195,13 +191,13 @@ TEST_F(PnmTest, BinaryRasterFromAFileLeavesTheStreamAfterIt) {
   }
 }
 
-// Where the build reads a file's binary raster straight into the rows, many rows to a call, the
-// stream gives the same pixels: each row its own values, more rows than one call takes, and a
-// raster that ends inside a row.
-TEST_F(PnmTest, DirectAndStreamReadsGiveTheSamePixels) {
-  constexpr int kRows = 2100;
+// A file's binary raster passes through the reader's buffer many rows at a time: each row gets
+// its own values, over more rows than one buffer holds, and a raster that ends inside a row
+// repeats its last byte.
+TEST_F(PnmTest, BinaryRasterOfManyRowsGivesEachRowItsBytes) {
+  constexpr int kRows = 9100;
   constexpr int kCols = 37;
-  for (const int have : {kRows * kCols, 1500 * kCols + 20}) {
+  for (const int have : {kRows * kCols, 7500 * kCols + 20}) {
     std::string bytes = "P5 " + std::to_string(kCols) + " " + std::to_string(kRows) + " 255\n";
     std::vector<int> expected;
     for (int i = 0; i < kRows * kCols; ++i) {
@@ -211,13 +207,8 @@ TEST_F(PnmTest, DirectAndStreamReadsGiveTheSamePixels) {
       }
       expected.push_back(value);
     }
-    for (const bool direct : {true, false}) {
-      imagelib_detail::set_direct_read(direct);
-      ASSERT_NE(read(bytes), nullptr);
-      EXPECT_EQ(pixels_of(image_), expected)
-          << (direct && imagelib_detail::direct_read_available() ? "direct" : "stream") << ", "
-          << have << " bytes";
-    }
+    ASSERT_NE(read(bytes), nullptr);
+    EXPECT_EQ(pixels_of(image_), expected) << have << " bytes";
   }
 }
 
@@ -343,7 +334,7 @@ size_t first_difference(const std::string& a, const std::string& b) {
 }
 
 // Several megabytes of text, more than the writer holds at once, written through Output_PBM's
-// own stream and through a caller's buffered one, with and without the helper thread.
+// own stream and through a caller's buffered one.
 TEST_F(PnmTest, TextLargerThanTheWriterBufferIsWrittenWhole) {
   // Lines of 21 values that run on across rows, and rows of 20 values that are lines of their own.
   for (const auto& [rows, cols] : {std::pair{1100, 1003}, std::pair{52500, 20}}) {
@@ -358,42 +349,35 @@ TEST_F(PnmTest, TextLargerThanTheWriterBufferIsWrittenWhole) {
     image_->dims->origin_col = 3;
     const std::string expected = reference_text(image_);
     ASSERT_GT(expected.size(), size_t{3} << 20);
-    for (const bool threads : {true, false}) {
-      imagelib_detail::set_threads(threads);
-      EXPECT_EQ(first_difference(written(image_), expected), std::string::npos)
-          << cols << " columns, threads " << threads;
-      std::FILE* stream = std::tmpfile();
-      ASSERT_NE(stream, nullptr);
-      ASSERT_TRUE(pbm_write(stream, image_));
-      std::rewind(stream);
-      std::string through_stream(expected.size() + 1, '\0');
-      through_stream.resize(std::fread(through_stream.data(), 1, through_stream.size(), stream));
-      std::fclose(stream);
-      EXPECT_EQ(first_difference(through_stream, expected), std::string::npos)
-          << cols << " columns, threads " << threads;
-    }
+    EXPECT_EQ(first_difference(written(image_), expected), std::string::npos)
+        << cols << " columns";
+    std::FILE* stream = std::tmpfile();
+    ASSERT_NE(stream, nullptr);
+    ASSERT_TRUE(pbm_write(stream, image_));
+    std::rewind(stream);
+    std::string through_stream(expected.size() + 1, '\0');
+    through_stream.resize(std::fread(through_stream.data(), 1, through_stream.size(), stream));
+    std::fclose(stream);
+    EXPECT_EQ(first_difference(through_stream, expected), std::string::npos)
+        << cols << " columns";
   }
 }
 
-// A write that fails part way through a long text, by one thread or two, is reported.
+// A write that fails part way through a long text is reported.
 TEST_F(PnmTest, FailedWriteOfALongTextIsReported) {
   if (!std::filesystem::exists("/dev/full")) {
     GTEST_SKIP() << "no /dev/full here";
   }
   image_ = newimage(1100, 1003);
-  for (const bool threads : {true, false}) {
-    imagelib_detail::set_threads(threads);
-    const FilePtr full(std::fopen("/dev/full", "wb"));
-    ASSERT_NE(full, nullptr);
-    EXPECT_FALSE(pbm_write(full.get(), image_)) << "threads " << threads;
-  }
+  const FilePtr full(std::fopen("/dev/full", "wb"));
+  ASSERT_NE(full, nullptr);
+  EXPECT_FALSE(pbm_write(full.get(), image_));
 }
 
-// A long text raster in a file is parsed in two halves at once where the build can; it must give
-// the pixels of one pass over the stream: values of every form, a raster cut short, text that
-// stops the raster before, after or right at the middle of the file, and more values than pixels,
-// in the first half alone or in both.
-TEST_F(PnmTest, AsciiRasterInHalvesGivesThePixelsOfOnePass) {
+// A long text raster passes through the reader's buffer in many chunks; read from a file and from
+// memory it gives the same pixels: values of every form, a raster cut short, text that stops the
+// raster part way, and more values than pixels.
+TEST_F(PnmTest, LongAsciiRasterReadsAlikeFromAFileAndFromMemory) {
   const char* const forms[] = {"%u ",       "%u\n",   "+%u\t",        "-%u ",
                                "000%u\r\n", "%u-%u ", "99999999999 ", "%u  \v\f"};
   std::string raster;
@@ -425,13 +409,12 @@ TEST_F(PnmTest, AsciiRasterInHalvesGivesThePixelsOfOnePass) {
     files.push_back(square + raster.substr(0, at) + stop + raster.substr(at));
   }
   for (size_t i = 0; i < files.size(); ++i) {
-    std::vector<int> pixels[2];
-    for (const bool threads : {true, false}) {
-      imagelib_detail::set_threads(threads);
-      ASSERT_NE(read(files[i]), nullptr);
-      pixels[threads ? 1 : 0] = pixels_of(image_);
-    }
-    EXPECT_EQ(pixels[1], pixels[0]) << "file " << i;
+    ASSERT_NE(read(files[i]), nullptr);
+    ByteSource memory = byte_source_memory(files[i].data(), files[i].size());
+    Image* from_memory = nullptr;
+    ASSERT_EQ(pnm_read(&memory, UINT64_MAX, &from_memory), ImageStatus::ok);
+    EXPECT_EQ(pixels_of(from_memory), pixels_of(image_)) << "file " << i;
+    freeimage(from_memory);
   }
 }
 

@@ -1,14 +1,15 @@
-// Memory limits besides the machine's physical memory: the memory cgroup's limit less its usage,
-// and the address space and data segment limits. Internal to the library; the parsing functions
-// take the directory that stands for "/", so that the tests can point them at small trees.
-#ifndef IMAGELIB_MEMORY_LIMIT_H
-#define IMAGELIB_MEMORY_LIMIT_H
+// SPDX-License-Identifier: MIT
+// The memory a command may still take besides the machine's physical memory: the memory cgroup's
+// limit less its usage, and the address space and data segment limits. The parsing functions take
+// the directory that stands for "/", so that the tests can point them at small trees.
+#ifndef NOISE_MEMORY_ROOM_H
+#define NOISE_MEMORY_ROOM_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace imagelib_detail {
+namespace noise_detail {
 
 constexpr uint64_t kNoLimit = UINT64_MAX;
 
@@ -35,10 +36,14 @@ uint64_t cgroup_room(const std::string& root);
 // (without it, the limits themselves). kNoLimit when neither is set.
 uint64_t rlimit_room(const std::string& root);
 
-// Whether a request of this many bytes fits the limits above, which are worked out once per
-// process, at the first large request; smaller requests are not checked.
-bool fits_memory_limits(uint64_t bytes);
+// The least of cgroup_room("") and rlimit_room(""): what this process may still take.
+uint64_t memory_room();
 
-}  // namespace imagelib_detail
+// The most bytes an image of image_bytes may take in a run that holds others bytes besides it:
+// what memory_room() leaves after those (0 when nothing). A run under 16 MiB in all is not
+// weighed (UINT64_MAX): it fits any machine this runs on, and no file is read for it.
+uint64_t image_limit(uint64_t image_bytes, uint64_t others);
+
+}  // namespace noise_detail
 
 #endif

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening files by the library's paths, which are UTF-8 text on every system. Internal to the
 // library, and shared with the commands.
 #ifndef IMAGELIB_FILE_OPEN_H

@@ -1,4 +1,5 @@
-#include "imagelib/file_open.h"
+// SPDX-License-Identifier: MIT
+#include "imagelib/platform/file_open.h"
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN

@@ -1,4 +1,5 @@
-#include "imagelib/memory_limit.h"
+// SPDX-License-Identifier: MIT
+#include "noise/memory_room.h"
 
 #if __has_include(<sys/resource.h>)
 #include <sys/resource.h>
@@ -14,12 +15,10 @@
 
 #include "imagelib/file_ptr.h"
 
-namespace imagelib_detail {
+namespace noise_detail {
 namespace {
 
-// Requests below this are never checked: they fit any machine this runs on, and the files below
-// need not be read for them.
-constexpr uint64_t kLargeRequest = uint64_t{16} << 20;
+using imagelib_detail::FilePtr;
 
 // The whole of a small text file; false when it cannot be read.
 bool read_text(const std::string& path, std::string* text) {
@@ -266,12 +265,18 @@ uint64_t rlimit_room(const std::string& root) {
   return least;
 }
 
-bool fits_memory_limits(uint64_t bytes) {
-  if (bytes < kLargeRequest) {
-    return true;
-  }
-  static const uint64_t kRoom = std::min(cgroup_room(""), rlimit_room(""));
-  return bytes <= kRoom;
+uint64_t memory_room() {
+  return std::min(cgroup_room(""), rlimit_room(""));
 }
 
-}  // namespace imagelib_detail
+uint64_t image_limit(uint64_t image_bytes, uint64_t others) {
+  constexpr uint64_t kLargeRun = uint64_t{16} << 20;
+  // Each is below 2^63 (two images' worth of 32-bit sizes): the sum cannot wrap.
+  if (image_bytes + others < kLargeRun) {
+    return kNoLimit;
+  }
+  const uint64_t room = memory_room();
+  return room > others ? room - others : 0;
+}
+
+}  // namespace noise_detail
