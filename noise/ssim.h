@@ -9,16 +9,9 @@
 
 #include "imagelib/lib.h"
 
-// The loops SSIM can run: the plain one, and where the build and the processor have it, the same
-// loop compiled for AVX2, which gives the same bits.
-enum class SsimLoop { plain, avx2 };
-bool ssim_loop_available(SsimLoop loop);
-
 // a and b must be the same size. The mean over every pixel whose 11 x 11 window lies wholly
-// inside the image; not a number for images under 11 rows or 11 columns. The first runs the
-// fastest loop available.
+// inside the image; not a number for images under 11 rows or 11 columns.
 double mean_ssim(const Image* a, const Image* b);
-double mean_ssim(const Image* a, const Image* b, SsimLoop loop);
 
 // The most memory mean_ssim takes for images of cols columns.
 uint64_t ssim_scratch_bytes(int32_t cols);

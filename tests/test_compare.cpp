@@ -1,5 +1,4 @@
 #include <cmath>
-#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -94,9 +93,9 @@ TEST(Compare, SinglePrecisionLinesAreTheLibrarysMeasures) {
   }
 }
 
-// Both loops give the same bits; windows that do not fit give not a number, and equal images
-// exactly 1.
-TEST(Ssim, BothLoopsAgreeToTheBitAndEdgesHold) {
+// Windows that do not fit give not a number, and equal images exactly 1, at sizes that leave the
+// strips of columns a remainder.
+TEST(Ssim, EqualImagesGiveOneAndSmallImagesNotANumber) {
   uint32_t mix = 11;
   auto pixels = [&mix](size_t count) {
     std::vector<int> values;
@@ -109,12 +108,8 @@ TEST(Ssim, BothLoopsAgreeToTheBitAndEdgesHold) {
   for (const auto& [rows, cols] : {std::pair{11, 11}, {12, 523}, {30, 1100}, {40, 13}}) {
     const auto a = image_of(rows, cols, pixels(static_cast<size_t>(rows) * cols));
     const auto b = image_of(rows, cols, pixels(static_cast<size_t>(rows) * cols));
-    const double plain = mean_ssim(a.get(), b.get(), SsimLoop::plain);
-    if (ssim_loop_available(SsimLoop::avx2)) {
-      EXPECT_EQ(mean_ssim(a.get(), b.get(), SsimLoop::avx2), plain) << rows << " x " << cols;
-    } else {
-      std::printf("the AVX2 loop is not measured here: this build or processor lacks it\n");
-    }
+    const double ssim = mean_ssim(a.get(), b.get());
+    EXPECT_TRUE(ssim > -1 && ssim < 1) << rows << " x " << cols;
     EXPECT_EQ(mean_ssim(a.get(), a.get()), 1.0) << rows << " x " << cols;
   }
   const auto narrow = image_of(11, 10, pixels(110));
