@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: MIT
 // Makes the benchmark's inputs: the sample photograph enlarged to size x size by bilinear
 // interpolation, with a fine deterministic grain so the values vary the way a scan's do. Written
-// as P5 and as the same pixels in P2 (single spaces, 16 values to a line).
+// as P5 and as the same pixels in P2 (single spaces, 16 values to a line); or, with --tiles, as
+// count different tiles of tile x tile pixels cut from it, each a P5 file in a folder, for the
+// workload of a dataset.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -76,12 +79,51 @@ bool write_p2(const char* path, const std::vector<unsigned char>& pixels, int32_
   return true;
 }
 
+// Tiles at offsets spread over the whole picture, each one different.
+bool write_tiles(const std::vector<unsigned char>& pixels, int32_t size, int32_t tile,
+                 int32_t count, const std::string& folder) {
+  std::vector<unsigned char> cut(static_cast<size_t>(tile) * static_cast<size_t>(tile));
+  const int32_t span = size - tile + 1;
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t top = static_cast<int32_t>((int64_t{k} * 7919) % span);
+    const int32_t left = static_cast<int32_t>((int64_t{k} * 104729 + 17) % span);
+    for (int32_t r = 0; r < tile; ++r) {
+      std::copy_n(pixels.begin() + static_cast<ptrdiff_t>(top + r) * size + left, tile,
+                  cut.begin() + static_cast<ptrdiff_t>(r) * tile);
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "/tile_%03d.pgm", k);
+    if (!write_p5((folder + name).c_str(), cut, tile)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: make_bench_input <photo.pgm> <size> <out.p5.pgm> <out.p2.pgm>\n");
+  const bool tiles = argc == 7 && std::string(argv[1]) == "--tiles";
+  if (argc != 5 && !tiles) {
+    std::fprintf(stderr,
+                 "usage: make_bench_input <photo.pgm> <size> <out.p5.pgm> <out.p2.pgm>\n"
+                 "       make_bench_input --tiles <photo.pgm> <size> <tile> <count> <folder>\n");
     return 1;
+  }
+  if (tiles) {
+    Image* photo = Input_PBM(argv[2]);
+    const int32_t size = std::atoi(argv[3]);
+    const int32_t tile = std::atoi(argv[4]);
+    if (photo == nullptr || size <= 0 || tile <= 0 || tile > size) {
+      return 1;
+    }
+    const std::vector<unsigned char> pixels = enlarge(photo, size);
+    freeimage(photo);
+    if (!write_tiles(pixels, size, tile, std::atoi(argv[5]), argv[6])) {
+      std::fprintf(stderr, "make_bench_input: cannot write the tiles\n");
+      return 1;
+    }
+    return 0;
   }
   Image* photo = Input_PBM(argv[1]);
   const int32_t size = std::atoi(argv[2]);

@@ -106,7 +106,6 @@ struct PointBatch {
 };
 
 // The next n points of an impulse pass: each draws a row, then a column, and stores value.
-// Their cache lines are requested on the way, for the writes that come a batch later.
 void draw_impulses(Image* image, RandState* state, int32_t n, unsigned char value,
                    PointBatch* batch) {
   int32_t draws[2 * kBatch];
@@ -115,35 +114,25 @@ void draw_impulses(Image* image, RandState* state, int32_t n, unsigned char valu
   unsigned char* const* const pixels = image->pixels;
   for (int32_t i = 0; i < n; ++i) {
     // NOLINTBEGIN(bugprone-implicit-widening-of-multiplication-result): i < kBatch, 2 * i < 256.
-    unsigned char* target = pixels[draws[2 * i]] + draws[2 * i + 1];
+    batch->target[i] = pixels[draws[2 * i]] + draws[2 * i + 1];
     // NOLINTEND(bugprone-implicit-widening-of-multiplication-result)
-    __builtin_prefetch(target, 1);
-    batch->target[i] = target;
     batch->value[i] = value;
   }
   batch->count = n;
 }
 
-// Writes count points in the order they are drawn, each batch once the next batch's cache lines
-// have been requested: on a large image nearly every write misses the cache, and waiting for the
-// misses one after another is what a pass would cost. draw(n, batch) gives the next n points.
+// Writes count points in the order they are drawn; draw(n, batch) gives the next n of them. A
+// kind of noise whose points store values of their own is one more draw function.
 template <typename Draw>
 void write_points(int64_t count, Draw draw) {
-  PointBatch batches[2];
-  int current = 0;
+  PointBatch batch;
   for (int64_t done = 0; done < count;) {
     const int32_t n = count - done < kBatch ? static_cast<int32_t>(count - done) : kBatch;
-    draw(n, &batches[current]);
-    const PointBatch& previous = batches[current ^ 1];
-    for (int32_t i = 0; i < previous.count; ++i) {
-      *previous.target[i] = previous.value[i];
+    draw(n, &batch);
+    for (int32_t i = 0; i < n; ++i) {
+      *batch.target[i] = batch.value[i];
     }
-    current ^= 1;
     done += n;
-  }
-  const PointBatch& last = batches[current ^ 1];
-  for (int32_t i = 0; i < last.count; ++i) {
-    *last.target[i] = last.value[i];
   }
 }
 
