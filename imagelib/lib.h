@@ -137,7 +137,7 @@ ImageStatus pnm_read(ByteSource* in, uint64_t limit, Image** image, PnmHeader* h
 // images at most 20 columns wide), the count running on across rows, and a final line break.
 ImageStatus pnm_write_p2(ByteSink* out, const Image* image);
 // The most memory pnm_write_p2 takes besides the image and what the sink holds.
-constexpr size_t kPnmWriteScratch = (size_t{1} << 20) + 256;
+constexpr size_t kPnmWriteScratch = (size_t{1} << 18) + 256;
 
 // ---- The classic calls ----
 

@@ -24,11 +24,13 @@ constexpr size_t kMaxHeaderLine = size_t{1} << 20;
 constexpr size_t kMaxHeaderTotal = size_t{16} << 20;
 
 // Binary rasters pass through a buffer of this size, so that a stream is read in few calls and
-// never past the raster. Fuzzing builds make it small, so that small inputs cross its end.
+// never past the raster. It stays below the size at which the allocator maps fresh pages for it,
+// which a small image would pay for on every run. Fuzzing builds make it small, so that small
+// inputs cross its end.
 #ifdef IMAGELIB_SMALL_BUFFERS
 constexpr size_t kRasterChunk = 61;
 #else
-constexpr size_t kRasterChunk = size_t{1} << 18;
+constexpr size_t kRasterChunk = size_t{1} << 16;
 #endif
 constexpr size_t kFallbackChunk = 4096;
 

@@ -20,12 +20,13 @@ struct FreeDeleter {
   void operator()(unsigned char* memory) const { std::free(memory); }
 };
 
-// Reads of this size keep the system calls few (a 16 MiB raster in 64 of them) at little memory.
-// Fuzzing builds make it small, so that their small inputs cross chunk boundaries too.
+// Reads of this size keep the system calls few at little memory, and a chunk in the caches while
+// it is parsed; it stays below the size at which the allocator maps fresh pages for it. Fuzzing
+// builds make it small, so that their small inputs cross chunk boundaries too.
 #ifdef IMAGELIB_SMALL_BUFFERS
 constexpr size_t kChunk = 61;
 #else
-constexpr size_t kChunk = size_t{1} << 18;
+constexpr size_t kChunk = (size_t{1} << 16) - 64;
 #endif
 constexpr size_t kFallbackChunk = 4096;
 // Bytes kept after a chunk: a zero (neither white space, sign nor digit) that stops every scan at
