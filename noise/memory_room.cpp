@@ -240,18 +240,19 @@ uint64_t cgroup_room(const std::string& root) {
 uint64_t rlimit_room(const std::string& root) {
   uint64_t least = kNoLimit;
 #if __has_include(<sys/resource.h>) && __has_include(<unistd.h>)
-  // statm: sizes in pages; the first is the address space, the sixth data and stack.
+  // statm: sizes in pages; the first is the address space, the sixth data and stack. It is read
+  // only when a limit is set.
   std::string statm;
   std::vector<std::string_view> sizes;
-  if (read_text(root + "/proc/self/statm", &statm)) {
-    sizes = split(statm, ' ');
-  }
   const long page = sysconf(_SC_PAGESIZE);
   for (const auto& [resource, field] :
        {std::pair{RLIMIT_AS, size_t{0}}, {RLIMIT_DATA, size_t{5}}}) {
     struct rlimit limit {};
     if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
       continue;
+    }
+    if (statm.empty() && read_text(root + "/proc/self/statm", &statm)) {
+      sizes = split(statm, ' ');
     }
     uint64_t pages = 0;
     const uint64_t used = field < sizes.size() && page > 0 && parse_number(sizes[field], &pages)
@@ -265,17 +266,11 @@ uint64_t rlimit_room(const std::string& root) {
   return least;
 }
 
-uint64_t memory_room() {
-  return std::min(cgroup_room(""), rlimit_room(""));
-}
-
 uint64_t image_limit(uint64_t image_bytes, uint64_t others) {
   constexpr uint64_t kLargeRun = uint64_t{16} << 20;
   // Each is below 2^63 (two images' worth of 32-bit sizes): the sum cannot wrap.
-  if (image_bytes + others < kLargeRun) {
-    return kNoLimit;
-  }
-  const uint64_t room = memory_room();
+  const uint64_t room =
+      image_bytes + others < kLargeRun ? rlimit_room("") : std::min(cgroup_room(""), rlimit_room(""));
   return room > others ? room - others : 0;
 }
 

@@ -81,6 +81,30 @@ TEST(NewImage, SizeThatFitsOnceButCannotBeCopiedIsOutOfStorage) {
   freeimage(image);
 }
 
+// The core's own call refuses what newimage refuses, as statuses with nothing printed, and holds
+// a size to the caller's limit in exact arithmetic, the largest sizes included.
+TEST(ImageCreate, RefusesBadSizesAndSizesAboveTheLimitSilently) {
+  EXPECT_EQ(image_bytes(0, 0), image_bytes(0, 5));
+  EXPECT_EQ(image_bytes(2, 3) - image_bytes(1, 3), image_bytes(1, 3) - image_bytes(0, 3));
+  EXPECT_GT(image_bytes(INT32_MAX, INT32_MAX), uint64_t{INT32_MAX} * INT32_MAX);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  Image* image = nullptr;
+  int32_t failed_row = 7;
+  EXPECT_EQ(image_create(-1, 4, UINT64_MAX, &image, &failed_row), ImageStatus::bad_size);
+  EXPECT_EQ(failed_row, -1);
+  EXPECT_EQ(image_create(3, -4, UINT64_MAX, &image), ImageStatus::bad_size);
+  EXPECT_EQ(image_create(INT32_MAX, INT32_MAX, uint64_t{1} << 40, &image), ImageStatus::too_large);
+  EXPECT_EQ(image_create(30, 40, image_bytes(30, 40) - 1, &image), ImageStatus::too_large);
+  EXPECT_EQ(image, nullptr);
+  ASSERT_EQ(image_create(30, 40, image_bytes(30, 40), &image), ImageStatus::ok);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(image->dims->rows, 30);
+  EXPECT_EQ(image->dims->origin_col, 0);
+  freeimage(image);
+}
+
 TEST(Range, TrueOnlyInsideTheImage) {
   ImagePtr image(newimage(2, 3));
   EXPECT_EQ(range(image.get(), 0, 0), 1);

@@ -134,44 +134,116 @@ TEST_F(MemoryLimitTest, AddressSpaceLimitRefusesALargeImageAtOnce) {
   EXPECT_EQ(r.out, "Out of storage in NEWIMAGE.\nNo input image ('giant.pgm')\n");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "o.pgm"));
 }
+
+// Every address-space limit from the smallest a program starts under to one that fits the whole
+// run ends cleanly: with the noisy copy written whole, or refused before the image is made, and
+// never by an uncaught allocation failure or a signal.
+TEST_F(MemoryLimitTest, EveryAddressSpaceLimitEndsWithTheImageOrARefusal) {
+  std::string raster = "P2 1500 1500 255\n";
+  for (int i = 0; i < 1500 * 1500; ++i) {
+    raster += std::to_string((i * 7) % 256) + (i % 30 == 29 ? "\n" : " ");
+  }
+  file("in.pgm", raster);
+  const RunResult free_run = run(kExe, {"in.pgm", "expected.pgm", "30", "100"});
+  ASSERT_EQ(free_run.status, 0);
+  const std::string expected = testsupport::slurp(dir_ / "expected.pgm");
+  const auto limited = [&](int kib, const std::vector<std::string>& args) {
+    std::vector<std::string> shell{"-c", "ulimit -v " + std::to_string(kib) + " && exec \"$@\"",
+                                   "sh", kExe};
+    shell.insert(shell.end(), args.begin(), args.end());
+    return run("/bin/sh", shell);
+  };
+  int start = 2048;
+  while (start < 65536 && limited(start, {}).status != 1) {
+    start += 256;
+  }
+  ASSERT_LT(start, 65536) << "the program never started under a limit below 64 MiB";
+  int written = 0;
+  int refused = 0;
+  for (int kib = start; kib < start + 20 * 1024; kib += 256) {
+    SCOPED_TRACE(kib);
+    std::filesystem::remove(dir_ / "o.pgm");
+    const RunResult r = limited(kib, {"in.pgm", "o.pgm", "30", "100"});
+    ASSERT_TRUE(r.status == 0 || r.status == 2) << r.status << "\n" << r.out << r.err;
+    if (r.status == 0) {
+      EXPECT_EQ(testsupport::slurp(dir_ / "o.pgm"), expected);
+      ++written;
+    } else {
+      EXPECT_EQ(r.out, "Out of storage in NEWIMAGE.\nNo input image ('in.pgm')\n");
+      EXPECT_FALSE(std::filesystem::exists(dir_ / "o.pgm"));
+      ++refused;
+    }
+  }
+  EXPECT_GT(written, 0);
+  EXPECT_GT(refused, 0);
+}
 #endif
 
-// The same in a child cgroup of the test's own, limited to 64 MiB, with an image needing twice
-// that.
-TEST_F(MemoryLimitTest, CgroupLimitRefusesALargeImageAtOnce) {
-  std::string child;
-  std::string reasons;
+// A child cgroup of the test's own with a memory limit of limit bytes, or an empty path, with the
+// reasons in *reasons, where none can be made.
+std::string limited_cgroup(uint64_t limit, std::string* reasons) {
   for (const auto& cgroup : memory_cgroups("")) {
     const std::string made = cgroup.dir + "/imagenoise-test-" + std::to_string(getpid());
     if (mkdir(made.c_str(), 0755) != 0) {
-      reasons += " cannot make " + made + ": " + std::strerror(errno) + ";";
+      *reasons += " cannot make " + made + ": " + std::strerror(errno) + ";";
       continue;
     }
     const std::string control =
         made + (cgroup.version == 2 ? "/memory.max" : "/memory.limit_in_bytes");
-    std::FILE* limit = std::fopen(control.c_str(), "w");
-    if (limit != nullptr && std::fputs("67108864\n", limit) >= 0 && std::fclose(limit) == 0) {
-      child = made;
-      break;
+    std::FILE* file = std::fopen(control.c_str(), "w");
+    if (file != nullptr && std::fprintf(file, "%llu\n", static_cast<unsigned long long>(limit)) > 0 &&
+        std::fclose(file) == 0) {
+      return made;
     }
-    if (limit != nullptr) {
-      std::fclose(limit);
+    if (file != nullptr) {
+      std::fclose(file);
     }
-    reasons += " cannot write " + control + " (no memory controller there);";
+    *reasons += " cannot write " + control + " (no memory controller there);";
     rmdir(made.c_str());
   }
+  return "";
+}
+
+void remove_cgroup(const std::string& child) {
+  for (int attempt = 0; attempt < 100 && rmdir(child.c_str()) != 0; ++attempt) {
+    usleep(10000);
+  }
+}
+
+// The same in a child cgroup of the test's own, limited to 64 MiB, with an image needing twice
+// that; and a 4096 x 4096 image at 100 % in cgroups around the size of its whole run (two images
+// of 16 MiB, the noise pass's bitmap, the writer's buffer), where it is written whole or refused,
+// never killed.
+TEST_F(MemoryLimitTest, CgroupLimitRefusesALargeImageAtOnce) {
+  std::string reasons;
+  std::string child = limited_cgroup(uint64_t{64} << 20, &reasons);
   if (child.empty()) {
     GTEST_SKIP() << "no child cgroup with a memory limit can be made here:"
                  << (reasons.empty() ? " no memory cgroup is mounted" : reasons);
   }
+  const std::string in_cgroup = "echo $$ >\"$0/cgroup.procs\" && exec \"$1\" \"$2\" o.pgm 30 \"$3\"";
   file("giant.pgm", "P5 8000 8000 255\n");
-  const RunResult r =
-      run("/bin/sh",
-          {"-c", "echo $$ >\"$0/cgroup.procs\" && exec \"$1\" giant.pgm o.pgm 30 10", child, kExe});
-  for (int attempt = 0; attempt < 100 && rmdir(child.c_str()) != 0; ++attempt) {
-    usleep(10000);
-  }
+  RunResult r = run("/bin/sh", {"-c", in_cgroup, child, kExe, "giant.pgm", "10"});
+  remove_cgroup(child);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "Out of storage in NEWIMAGE.\nNo input image ('giant.pgm')\n");
   EXPECT_FALSE(std::filesystem::exists(child));
+
+  file("large.pgm", "P5 4096 4096 255\n" + std::string(size_t{4096} * 4096, '\x80'));
+  ASSERT_EQ(run(kExe, {"large.pgm", "expected.pgm", "30", "100"}).status, 0);
+  const std::string expected = testsupport::slurp(dir_ / "expected.pgm");
+  for (const int mib : {30, 33, 34, 35, 36, 40, 48}) {
+    SCOPED_TRACE(mib);
+    child = limited_cgroup(uint64_t(mib) << 20, &reasons);
+    ASSERT_FALSE(child.empty()) << reasons;
+    std::filesystem::remove(dir_ / "o.pgm");
+    r = run("/bin/sh", {"-c", in_cgroup, child, kExe, "large.pgm", "100"});
+    remove_cgroup(child);
+    ASSERT_TRUE(r.status == 0 || r.status == 2) << r.status;
+    if (r.status == 0) {
+      EXPECT_EQ(testsupport::slurp(dir_ / "o.pgm"), expected);
+    } else {
+      EXPECT_EQ(r.out, "Out of storage in NEWIMAGE.\nNo input image ('large.pgm')\n");
+    }
+  }
 }

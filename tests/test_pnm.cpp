@@ -51,6 +51,23 @@ std::vector<int> seq(std::initializer_list<int> values) {
 
 }  // namespace
 
+// Each status has a sentence of its own; the reader's refusals and the writer's failure read as
+// the classic calls print them.
+TEST(ImageStatusText, EveryStatusHasItsOwnSentence) {
+  std::vector<std::string> texts;
+  for (int value = 0; value <= static_cast<int>(ImageStatus::write_error); ++value) {
+    const std::string text = image_strerror(static_cast<ImageStatus>(value));
+    EXPECT_EQ(text.back(), '.') << value;
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 0) << text;
+    texts.push_back(text);
+  }
+  EXPECT_STREQ(image_strerror(ImageStatus::not_pnm), "Not a PBM/PGM/PPM file.");
+  EXPECT_STREQ(image_strerror(ImageStatus::bad_header), "Bad PBM/PGM/PPM header.");
+  EXPECT_STREQ(image_strerror(ImageStatus::colour), "Colour image.");
+  EXPECT_STREQ(image_strerror(ImageStatus::write_error), "Can't write output file.");
+  EXPECT_STREQ(image_strerror(static_cast<ImageStatus>(99)), "Unknown status.");
+}
+
 TEST_F(PnmTest, ReadsP2WithHeaderOnMagicLine) {
   ASSERT_NE(read("P2 3 2 255\n1 2 3 4 5 6\n"), nullptr);
   EXPECT_EQ(image_->dims->cols, 3);
