@@ -200,12 +200,11 @@ ImageStatus read_binary_rows(ByteSource* in, Image* image, size_t row_bytes, Unp
   // on the stack does the same work.
   std::unique_ptr<unsigned char, FreeDeleter> heap;
   unsigned char fallback[kFallbackChunk];
-  unsigned char* buffer = nullptr;
   if (in->file != nullptr && chunk > 0) {
     heap.reset(static_cast<unsigned char*>(std::malloc(chunk)));
-    buffer = heap != nullptr ? heap.get() : fallback;
     chunk = heap != nullptr ? chunk : std::min(chunk, sizeof fallback);
   }
+  unsigned char* const buffer = heap != nullptr ? heap.get() : fallback;
   unsigned char last = 0;
   uint64_t read = 0;  // bytes of the raster taken so far
   bool stopped = false;
