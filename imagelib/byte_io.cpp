@@ -79,7 +79,8 @@ size_t source_read(ByteSource* in, void* out, size_t size) {
   return got;
 }
 
-size_t source_take(ByteSource* in, size_t size, unsigned char* buffer, const unsigned char** bytes) {
+size_t source_take(ByteSource* in, size_t size, unsigned char* buffer,
+                   const unsigned char** bytes) {
   if (in->file == nullptr) {
     const auto left = static_cast<size_t>(in->end - in->next);
     const size_t n = size < left ? size : left;

@@ -200,7 +200,6 @@ void fill_from(Image* image, uint64_t from, unsigned char value) {
   }
 }
 
-
 }  // namespace
 
 namespace imagelib_detail {

@@ -25,7 +25,8 @@ Image* read_or_report(const char* path) {
   if (status == ImageStatus::ok) {
     const uint64_t one = image_bytes(input.header.rows, input.header.cols);
     const uint64_t others = one + ssim_scratch_bytes(input.header.cols);
-    status = imagelib_detail::pbm_input_read(&input, noise_detail::image_limit(one, others), &image);
+    status =
+        imagelib_detail::pbm_input_read(&input, noise_detail::image_limit(one, others), &image);
   }
   if (status != ImageStatus::ok) {
     std::fflush(stdout);

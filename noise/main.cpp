@@ -32,8 +32,10 @@ Image* read_input(const char* path) {
     const int32_t rows = input.header.rows;
     const int32_t cols = input.header.cols;
     const uint64_t one = image_bytes(rows, cols);
-    const uint64_t others = one + noise_detail::impulse_scratch_bytes(rows, cols) + kPnmWriteScratch;
-    status = imagelib_detail::pbm_input_read(&input, noise_detail::image_limit(one, others), &image);
+    const uint64_t others =
+        one + noise_detail::impulse_scratch_bytes(rows, cols) + kPnmWriteScratch;
+    status =
+        imagelib_detail::pbm_input_read(&input, noise_detail::image_limit(one, others), &image);
   }
   return imagelib_detail::pbm_input_result(status, image);
 }

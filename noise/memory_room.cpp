@@ -269,8 +269,9 @@ uint64_t rlimit_room(const std::string& root) {
 uint64_t image_limit(uint64_t image_bytes, uint64_t others) {
   constexpr uint64_t kLargeRun = uint64_t{16} << 20;
   // Each is below 2^63 (two images' worth of 32-bit sizes): the sum cannot wrap.
-  const uint64_t room =
-      image_bytes + others < kLargeRun ? rlimit_room("") : std::min(cgroup_room(""), rlimit_room(""));
+  const uint64_t room = image_bytes + others < kLargeRun
+                            ? rlimit_room("")
+                            : std::min(cgroup_room(""), rlimit_room(""));
   return room > others ? room - others : 0;
 }
 

@@ -37,9 +37,9 @@ uint64_t cgroup_room(const std::string& root);
 uint64_t rlimit_room(const std::string& root);
 
 // The most bytes an image of image_bytes may take in a run that holds others bytes besides it:
-// what the least of cgroup_room("") and rlimit_room("") leaves after those (0 when nothing). A run under 16 MiB in all is weighed
-// against the rlimits alone, which cost one system call each when unset: it fits any cgroup a
-// program runs in, and no cgroup file is read for it.
+// what the least of cgroup_room("") and rlimit_room("") leaves after those (0 when nothing). A run
+// under 16 MiB in all is weighed against the rlimits alone, which cost one system call each when
+// unset: it fits any cgroup a program runs in, and no cgroup file is read for it.
 uint64_t image_limit(uint64_t image_bytes, uint64_t others);
 
 }  // namespace noise_detail

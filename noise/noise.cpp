@@ -254,9 +254,8 @@ void add_impulses(Image* image, int64_t count, unsigned char value, RandState* s
       write_marked(image, count, value, state)) {
     return;
   }
-  write_points(count, [&](int32_t n, PointBatch* batch) {
-    draw_impulses(image, state, n, value, batch);
-  });
+  write_points(count,
+               [&](int32_t n, PointBatch* batch) { draw_impulses(image, state, n, value, batch); });
 }
 
 void add_impulses_until_uniform(Image* image, int64_t count, unsigned char value,

@@ -7,11 +7,9 @@
 #include <unistd.h>
 #endif
 #if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX 1
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
+#include "imagelib/platform/windows.h"
 
 #include <cstdint>
 #include <cstring>

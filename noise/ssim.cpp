@@ -60,7 +60,8 @@ void smooth_down(const float* const* rows, const double* w, int32_t span, double
 // each pixel's SSIM to sums[0..n). Every column is worked out on its own, in the same order of
 // operations whatever the vector width, so all builds of this give the same bits. The variances
 // are only ever used in their sum, so x^2 + y^2 is smoothed as one plane.
-void add_ssim_row(const Ring& ring, int first_slot, const Weights& weights, int32_t n, double* sums) {
+void add_ssim_row(const Ring& ring, int first_slot, const Weights& weights, int32_t n,
+                  double* sums) {
   // A copy the compiler can see no store reaches, so it stays in registers.
   double w[kSide];
   for (int i = 0; i < kSide; ++i) {
@@ -129,8 +130,8 @@ void fill_slot(Ring* ring, int slot, const unsigned char* a, const unsigned char
 }
 
 // Adds the SSIM of every pixel of output columns [first, first + n) to column_sums[first..].
-void add_ssim_strip(const Image* a, const Image* b, const Weights& weights, int32_t first, int32_t n,
-               Ring* ring, double* column_sums) {
+void add_ssim_strip(const Image* a, const Image* b, const Weights& weights, int32_t first,
+                    int32_t n, Ring* ring, double* column_sums) {
   const int32_t start = first - kRadius;
   const int32_t span = n + 2 * kRadius;
   for (int32_t r = 0; r < a->dims->rows; ++r) {

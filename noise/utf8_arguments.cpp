@@ -1,9 +1,7 @@
 #include "noise/utf8_arguments.h"
 
 #if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX 1
-#include <windows.h>
+#include "imagelib/platform/windows.h"
 
 #include <climits>
 #include <cwchar>

@@ -71,15 +71,14 @@ TEST_F(ByteIoTest, MemoryStreamAndPathGiveTheSameImages) {
     }
     return text;
   }();
-  for (const Case& c :
-       {Case{"#origin 3 -5\nP2 2 2 255\n1 2 300 4\n", {1, 2, 44, 4}},
-        {"P1\n#origin 7\n3 1\n010", {0, 1, 0}},
-        {std::string("P4 3 2\n\xbf\x40", 9), {1, 0, 1, 0, 1, 0}},
-        {"P5 2 2 255\n\x01\x02\x03", {1, 2, 3, 3}},
-        {"P5 1 1 65535\n\x01\x02", {}},
-        {"P6 1 1 255\n\x01\x02\x03", {}},
-        {"P7\n", {}},
-        {"P2 1", {}}}) {
+  for (const Case& c : {Case{"#origin 3 -5\nP2 2 2 255\n1 2 300 4\n", {1, 2, 44, 4}},
+                        {"P1\n#origin 7\n3 1\n010", {0, 1, 0}},
+                        {std::string("P4 3 2\n\xbf\x40", 9), {1, 0, 1, 0, 1, 0}},
+                        {"P5 2 2 255\n\x01\x02\x03", {1, 2, 3, 3}},
+                        {"P5 1 1 65535\n\x01\x02", {}},
+                        {"P6 1 1 255\n\x01\x02\x03", {}},
+                        {"P7\n", {}},
+                        {"P2 1", {}}}) {
     const auto image = read_three_ways(c.bytes);
     EXPECT_EQ(image == nullptr, c.pixels.empty()) << c.bytes;
     if (image != nullptr) {

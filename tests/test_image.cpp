@@ -1,13 +1,6 @@
-#if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX 1
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <cstdint>
 
+#include "imagelib/platform/physical_memory.h"
 #include "support.h"
 
 using testsupport::ImagePtr;
@@ -30,17 +23,6 @@ std::string newimage_stdout(int32_t rows, int32_t cols, Image** result) {
   testing::internal::CaptureStdout();
   *result = newimage(rows, cols);
   return testing::internal::GetCapturedStdout();
-}
-
-uint64_t physical_memory() {
-#if defined(_WIN32)
-  MEMORYSTATUSEX status{};
-  status.dwLength = sizeof status;
-  return GlobalMemoryStatusEx(&status) != 0 ? status.ullTotalPhys : 0;
-#else
-  return static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) *
-         static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-#endif
 }
 
 }  // namespace
@@ -72,7 +54,7 @@ TEST(NewImage, SizeBeyondPhysicalMemoryIsOutOfStorage) {
 }
 
 TEST(NewImage, SizeThatFitsOnceButCannotBeCopiedIsOutOfStorage) {
-  const uint64_t memory = physical_memory();
+  const uint64_t memory = imagelib_detail::physical_memory();
   const int32_t cols = 1 << 30;
   const auto rows = static_cast<int32_t>(memory / 4 * 3 / (uint64_t{cols} + 40));
   ASSERT_GT(rows, 0);

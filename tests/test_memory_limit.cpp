@@ -191,7 +191,8 @@ std::string limited_cgroup(uint64_t limit, std::string* reasons) {
     const std::string control =
         made + (cgroup.version == 2 ? "/memory.max" : "/memory.limit_in_bytes");
     std::FILE* file = std::fopen(control.c_str(), "w");
-    if (file != nullptr && std::fprintf(file, "%llu\n", static_cast<unsigned long long>(limit)) > 0 &&
+    if (file != nullptr &&
+        std::fprintf(file, "%llu\n", static_cast<unsigned long long>(limit)) > 0 &&
         std::fclose(file) == 0) {
       return made;
     }
@@ -221,7 +222,8 @@ TEST_F(MemoryLimitTest, CgroupLimitRefusesALargeImageAtOnce) {
     GTEST_SKIP() << "no child cgroup with a memory limit can be made here:"
                  << (reasons.empty() ? " no memory cgroup is mounted" : reasons);
   }
-  const std::string in_cgroup = "echo $$ >\"$0/cgroup.procs\" && exec \"$1\" \"$2\" o.pgm 30 \"$3\"";
+  const std::string in_cgroup =
+      "echo $$ >\"$0/cgroup.procs\" && exec \"$1\" \"$2\" o.pgm 30 \"$3\"";
   file("giant.pgm", "P5 8000 8000 255\n");
   RunResult r = run("/bin/sh", {"-c", in_cgroup, child, kExe, "giant.pgm", "10"});
   remove_cgroup(child);

@@ -164,8 +164,8 @@ TEST_F(PnmTest, AsciiValuesKeepTheLowEightBitsOfTheirClampedInteger) {
   EXPECT_EQ(pixels_of(image_), seq({44, 255, 7, 255, 0, 0}));
 }
 
-// The raster is read in chunks of 64 KiB less 64 bytes; a number, its sign or the white space before it may
-// be cut by a chunk's end at any place.
+// The raster is read in chunks of 64 KiB less 64 bytes; a number, its sign or the white space
+// before it may be cut by a chunk's end at any place.
 TEST_F(PnmTest, AsciiValuesReadTheSameAcrossTheReadersChunks) {
   constexpr size_t kChunk = (size_t{1} << 16) - 64;
   for (const std::string token : {"123", "-123", "+77", "0009", "1234567", " \t 45", "5"}) {
@@ -366,8 +366,7 @@ TEST_F(PnmTest, TextLargerThanTheWriterBufferIsWrittenWhole) {
     image_->dims->origin_col = 3;
     const std::string expected = reference_text(image_);
     ASSERT_GT(expected.size(), size_t{3} << 20);
-    EXPECT_EQ(first_difference(written(image_), expected), std::string::npos)
-        << cols << " columns";
+    EXPECT_EQ(first_difference(written(image_), expected), std::string::npos) << cols << " columns";
     std::FILE* stream = std::tmpfile();
     ASSERT_NE(stream, nullptr);
     ASSERT_TRUE(pbm_write(stream, image_));
@@ -375,8 +374,7 @@ TEST_F(PnmTest, TextLargerThanTheWriterBufferIsWrittenWhole) {
     std::string through_stream(expected.size() + 1, '\0');
     through_stream.resize(std::fread(through_stream.data(), 1, through_stream.size(), stream));
     std::fclose(stream);
-    EXPECT_EQ(first_difference(through_stream, expected), std::string::npos)
-        << cols << " columns";
+    EXPECT_EQ(first_difference(through_stream, expected), std::string::npos) << cols << " columns";
   }
 }
 

@@ -2,9 +2,7 @@
 #include "imagelib/platform/file_open.h"
 
 #if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX 1
-#include <windows.h>
+#include "imagelib/platform/windows.h"
 #endif
 
 #include <climits>

@@ -5,9 +5,7 @@
 #include <unistd.h>
 #endif
 #if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX 1
-#include <windows.h>
+#include "imagelib/platform/windows.h"
 #endif
 
 namespace imagelib_detail {

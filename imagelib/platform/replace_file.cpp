@@ -12,12 +12,10 @@
 #include <sys/stat.h>
 #endif
 #if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX 1
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
-#include <windows.h>
+#include "imagelib/platform/windows.h"
 #endif
 
 #include <cerrno>
@@ -206,8 +204,9 @@ Replaced replacement_finish(FileReplacement* replacement, bool written) {
   }
   const std::wstring target = wide_path(replacement->target.c_str());
   const bool replaced =
-      (replacement->exists && ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0) ||
+      (replacement->exists &&
+       ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                    nullptr, nullptr) != 0) ||
       MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
   if (!replaced) {
     _wunlink(temporary.c_str());
