@@ -2,6 +2,7 @@
 // The PNM reader: the header, the binary rasters, and whole files from a byte source.
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -262,6 +263,10 @@ struct Bits {
 }  // namespace
 
 ImageStatus pnm_read_header(ByteSource* in, PnmHeader* header) {
+  header->origin_col = 0;
+  header->origin_row = 0;
+  header->has_origin_col = false;
+  header->has_origin_row = false;
   HeaderReader reader{in, header, {}};
   ImageStatus status = ImageStatus::ok;
   try {

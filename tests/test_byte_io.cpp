@@ -92,6 +92,17 @@ TEST_F(ByteIoTest, MemoryStreamAndPathGiveTheSameImages) {
   EXPECT_EQ(origin->dims->origin_row, -5);
   EXPECT_EQ(PBM_SE_ORIGIN_COL, 0);
   EXPECT_EQ(PBM_SE_ORIGIN_ROW, 0);
+  // A header record used again holds only what the new header's comments say.
+  const std::string first = "#origin 8 9\nP2 1 1 255\n1\n";
+  const std::string second = "P2 1 1 255\n2\n";
+  ByteSource in = byte_source_memory(first.data(), first.size());
+  PnmHeader header{};
+  ASSERT_EQ(pnm_read_header(&in, &header), ImageStatus::ok);
+  EXPECT_TRUE(header.has_origin_col && header.has_origin_row);
+  in = byte_source_memory(second.data(), second.size());
+  EXPECT_EQ(pnm_read_header(&in, &header), ImageStatus::ok);
+  EXPECT_FALSE(header.has_origin_col || header.has_origin_row);
+  EXPECT_EQ(header.origin_col, 0);
 }
 
 TEST_F(ByteIoTest, RefusalsAreStatusesWithTheReadersText) {
