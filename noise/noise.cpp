@@ -100,7 +100,6 @@ constexpr int32_t kBatch = 128;
 
 // One batch of a pass's points: the pixel each one changes, and the value it stores.
 struct PointBatch {
-  int32_t count = 0;
   unsigned char* target[kBatch];
   unsigned char value[kBatch];
 };
@@ -118,7 +117,6 @@ void draw_impulses(Image* image, RandState* state, int32_t n, unsigned char valu
     // NOLINTEND(bugprone-implicit-widening-of-multiplication-result)
     batch->value[i] = value;
   }
-  batch->count = n;
 }
 
 // Writes count points in the order they are drawn; draw(n, batch) gives the next n of them. A
