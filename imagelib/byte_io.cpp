@@ -62,14 +62,26 @@ int source_byte(ByteSource* in) {
   return c;
 }
 
+size_t source_take(ByteSource* in, size_t size, unsigned char* buffer,
+                   const unsigned char** bytes) {
+  if (in->file != nullptr) {
+    *bytes = buffer;
+    return source_read(in, buffer, size);
+  }
+  const auto left = static_cast<size_t>(in->end - in->next);
+  const size_t n = size < left ? size : left;
+  *bytes = in->next;
+  in->next += n;
+  return n;
+}
+
 size_t source_read(ByteSource* in, void* out, size_t size) {
   if (in->file == nullptr) {
-    const auto left = static_cast<size_t>(in->end - in->next);
-    const size_t n = size < left ? size : left;
+    const unsigned char* bytes = nullptr;
+    const size_t n = source_take(in, size, nullptr, &bytes);
     if (n > 0) {
-      std::memcpy(out, in->next, n);
+      std::memcpy(out, bytes, n);
     }
-    in->next += n;
     return n;
   }
   const size_t got = std::fread(out, 1, size, in->file);
@@ -77,19 +89,6 @@ size_t source_read(ByteSource* in, void* out, size_t size) {
     in->failed = true;
   }
   return got;
-}
-
-size_t source_take(ByteSource* in, size_t size, unsigned char* buffer,
-                   const unsigned char** bytes) {
-  if (in->file == nullptr) {
-    const auto left = static_cast<size_t>(in->end - in->next);
-    const size_t n = size < left ? size : left;
-    *bytes = in->next;
-    in->next += n;
-    return n;
-  }
-  *bytes = buffer;
-  return source_read(in, buffer, size);
 }
 
 bool sink_write(ByteSink* out, const void* data, size_t size) {

@@ -117,19 +117,17 @@ bool replacement_begin(const char* path, FileReplacement* replacement) {
   return true;
 }
 
-Replaced replacement_finish(FileReplacement* replacement, bool written) {
-  const bool closed = std::fclose(replacement->stream) == 0;
-  replacement->stream = nullptr;
-  if (!closed || !written) {
-    unlink(replacement->temporary.c_str());
-    return Replaced::failed;
-  }
-  if (std::rename(replacement->temporary.c_str(), replacement->target.c_str()) != 0) {
-    unlink(replacement->temporary.c_str());
-    return Replaced::not_done;
-  }
-  return Replaced::done;
+namespace {
+
+void remove_file(const std::string& path) {
+  unlink(path.c_str());
 }
+
+bool move_into_place(const FileReplacement& replacement) {
+  return std::rename(replacement.temporary.c_str(), replacement.target.c_str()) == 0;
+}
+
+}  // namespace
 
 #elif defined(_WIN32)
 namespace {
@@ -194,37 +192,54 @@ bool replacement_begin(const char* path, FileReplacement* replacement) {
   return true;
 }
 
-Replaced replacement_finish(FileReplacement* replacement, bool written) {
-  const bool closed = std::fclose(replacement->stream) == 0;
-  replacement->stream = nullptr;
-  const std::wstring temporary = wide_path(replacement->temporary.c_str());
-  if (!closed || !written) {
-    _wunlink(temporary.c_str());
-    return Replaced::failed;
-  }
-  const std::wstring target = wide_path(replacement->target.c_str());
-  const bool replaced =
-      (replacement->exists &&
-       ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                    nullptr, nullptr) != 0) ||
-      MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-  if (!replaced) {
-    _wunlink(temporary.c_str());
-    return Replaced::not_done;
-  }
-  return Replaced::done;
+namespace {
+
+void remove_file(const std::string& path) {
+  _wunlink(wide_path(path.c_str()).c_str());
 }
+
+bool move_into_place(const FileReplacement& replacement) {
+  const std::wstring temporary = wide_path(replacement.temporary.c_str());
+  const std::wstring target = wide_path(replacement.target.c_str());
+  return (replacement.exists &&
+          ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                       nullptr, nullptr) != 0) ||
+         MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+}  // namespace
 
 #else
 bool replacement_begin(const char*, FileReplacement*) {
   return false;
 }
 
-Replaced replacement_finish(FileReplacement* replacement, bool) {
+namespace {
+
+void remove_file(const std::string& path) {
   // NOLINTNEXTLINE(cert-err33-c): never reached: nothing is ever begun here.
-  std::fclose(replacement->stream);
-  return Replaced::failed;
+  std::remove(path.c_str());
 }
+
+bool move_into_place(const FileReplacement&) {
+  return false;
+}
+
+}  // namespace
 #endif
+
+Replaced replacement_finish(FileReplacement* replacement, bool written) {
+  const bool closed = std::fclose(replacement->stream) == 0;
+  replacement->stream = nullptr;
+  if (!closed || !written) {
+    remove_file(replacement->temporary);
+    return Replaced::failed;
+  }
+  if (!move_into_place(*replacement)) {
+    remove_file(replacement->temporary);
+    return Replaced::not_done;
+  }
+  return Replaced::done;
+}
 
 }  // namespace imagelib_detail
