@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Lists the tests a CTest JUnit report marks as not run, each with the reason it gave."""
 import re
 import sys

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times pnm_compare on a 4096 x 4096 pair of P5 files (the photograph-like input of run.sh and a
 # copy with 10 % noise) against scikit-image's structural_similarity call alone on the same pair,
 # already in memory, and prints medians, their ratio and pnm_compare's peak memory. Builds

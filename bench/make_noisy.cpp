@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Makes a noisy copy of a greyscale image in raw (P5) form through the library's noise step, for
 // benchmarks that want both images of a pair as binary files.
 // Usage: make_noisy <input> <output> <white %> <density %> <seed>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation and packaging: the commands, the static libraries with their headers, a CMake
 # package (find_package(imagelib CONFIG) gives imagelib::imagelib, imagelib::metrics and
 # imagelib::noise), a

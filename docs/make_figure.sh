@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes docs/coins_before_after.png, the README's picture: the sample photograph and the copy
 # funcao_exe makes of it with 10 % noise, 30 % of it white, side by side. Needs a built
 # funcao_exe and netpbm.

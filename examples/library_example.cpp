@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Adds 5 % salt and pepper noise with the library's own generator, measures the noisy copy
 // against its source and writes it.
 #include <cstdio>

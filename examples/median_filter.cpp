@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A 3 x 3 median filter, the classic remedy for impulse noise: each pixel becomes the median of
 // itself and its eight neighbours, with the edge pixels repeated beyond the image's border.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // funcao_exe's decisions as values: which arguments were given, whether the percentages are
 // accepted. main.cpp alone prints the messages and ends the process.
 #ifndef NOISE_COMMAND_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pnm_compare's logic: the measures of one image against another and their printed report.
 #ifndef NOISE_COMPARE_H
 #define NOISE_COMPARE_H

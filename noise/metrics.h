@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures of how far image a lies from image b, pixel by pixel over a's rows and columns. The
 // caller guarantees that b is at least as large as a; the measures do not check.
 #ifndef NOISE_METRICS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "noise/output_target.h"
 
 #include <csignal>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where funcao_exe's image goes when its output path is the file standard output already is.
 #ifndef NOISE_OUTPUT_TARGET_H
 #define NOISE_OUTPUT_TARGET_H

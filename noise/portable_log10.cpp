@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "noise/portable_log10.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A decimal logarithm that gives the same double on every platform: C libraries' log10 may
 // differ from each other in the last bit, and the reports print 17 digits.
 #ifndef NOISE_PORTABLE_LOG10_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "noise/utf8_arguments.h"
 
 #if defined(_WIN32)

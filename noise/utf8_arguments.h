@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The commands take their arguments as UTF-8 text, the encoding the library reads paths in.
 // Windows hands a program its arguments in UTF-16 (wmain); other systems hand over bytes, which
 // the commands use as they stand.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Renders each manual page given as man(1) would and fails on any formatter warning.
 set -euo pipefail
 if ! command -v man >/dev/null; then

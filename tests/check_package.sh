@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes the Debian package of a built tree in a scratch directory and checks its control fields
 # and that it holds the commands, the library with its CMake and pkg-config files, and the
 # manual pages.

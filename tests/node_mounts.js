@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Linked into the wasm32 test suites (--pre-js): the host's directories appear at their own paths
 // through NODEFS, and the working directory is node's. Emscripten keeps its own /dev, whose
 // standard streams can be duplicated, as GoogleTest's output capture needs; the programs' raw

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared test helpers: a scratch directory, whole-file I/O and running a command as a process.
 #ifndef TESTS_SUPPORT_H
 #define TESTS_SUPPORT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bad inputs given to funcao_exe and pnm_compare as processes: exact messages on each stream, in
 // their order, the exit status, and funcao_exe's output file, which a run that fails before
 // writing leaves untouched.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // funcao_exe run as a real process: exit statuses, both streams and the output file's bytes.
 #include <cfloat>
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pnm_compare run as a process: its report, its usage line and its refusals.
 #include <string>
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The README's library examples are this repository's examples/*.cpp, built and run.
 #include <cstdio>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Golden runs: funcao_exe's exact output bytes, pinned by hash, over every input class and a
 // spread of densities and white shares. Any change to reading, noise placement or writing that
 // alters a single byte shows up here.

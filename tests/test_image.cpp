@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <cstdint>
 
 #include "imagelib/platform/physical_memory.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Interoperability with the PNM tools users have beside this one: netpbm, ImageMagick and
 // Pillow, run as installed on this machine. Each test skips, saying so, when its tool is absent.
 #include <algorithm>

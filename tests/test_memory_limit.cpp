@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Memory limits read from small trees standing in for /proc and /sys, the address space limit
 // end to end, and one run in a child cgroup of the test's own where one can be made.
 #include "noise/memory_room.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #if __has_include(<sys/resource.h>)
 #include <sys/resource.h>
 #endif

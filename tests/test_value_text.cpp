@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "imagelib/value_text.h"
 
 #include <cstdint>

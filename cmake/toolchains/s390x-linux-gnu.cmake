@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for s390x Linux with Debian's cross compiler; the tests run under qemu-user.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR s390x)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for Windows x86-64 with mingw-w64 (its POSIX thread model); the tests run under
 # wine64. Linked statically, so that no MinGW DLL has to be found at run time.
 set(CMAKE_SYSTEM_NAME Windows)

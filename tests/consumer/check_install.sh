@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the build tree into a scratch prefix, then builds the README's library example against
 # it twice, through find_package(imagelib) and through pkg-config, and runs it.
 # Usage: check_install.sh <build dir> <c++ compiler> <library dir, relative to the prefix> <image>
