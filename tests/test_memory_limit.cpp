@@ -233,8 +233,9 @@ TEST_F(MemoryLimitTest, CgroupLimitRefusesALargeImageAtOnce) {
   EXPECT_FALSE(std::filesystem::exists(child));
 
 #ifdef IMAGENOISE_SANITIZED
-  std::printf("not run under the sanitizers, whose own memory no room check counts: the image "
-              "of 4096 x 4096 in cgroups around its size\n");
+  std::printf(
+      "not run under the sanitizers, whose own memory no room check counts: the image "
+      "of 4096 x 4096 in cgroups around its size\n");
 #else
   file("large.pgm", "P5 4096 4096 255\n" + std::string(size_t{4096} * 4096, '\x80'));
   ASSERT_EQ(run(kExe, {"large.pgm", "expected.pgm", "30", "100"}).status, 0);
