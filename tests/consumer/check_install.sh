@@ -13,12 +13,17 @@ prefix=$scratch/prefix
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/funcao_exe bin/pnm_compare include/imagelib/lib.h include/noise/metrics.h include/noise/impulse.h \
-  share/man/man1/funcao_exe.1 share/man/man1/pnm_compare.1 \
+  share/man/man1/funcao_exe.1.gz share/man/man1/pnm_compare.1.gz share/doc/imagenoise/copyright \
+  share/doc/imagenoise/changelog.gz \
   "$libdir/libimagelib.a" "$libdir/libimagelib_metrics.a" "$libdir/libimagelib_noise.a" "$libdir/pkgconfig/imagelib.pc" \
   "$libdir/cmake/imagelib/imagelibConfig.cmake" \
   "$libdir/cmake/imagelib/imagelibConfigVersion.cmake"; do
-  [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
+  # Documentation is compressed where gzip is found.
+  [ -e "$prefix/$file" ] || [ -e "$prefix/${file%.gz}" ] || { echo "not installed: $file"; exit 1; }
 done
+# The Debian changelog belongs to the package alone.
+[ ! -e "$prefix/share/doc/imagenoise/changelog.Debian.gz" ] ||
+  { echo "a plain install holds the Debian changelog"; exit 1; }
 for command in funcao_exe pnm_compare; do
   status=0
   "$prefix/bin/$command" >/dev/null 2>&1 || status=$?
