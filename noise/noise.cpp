@@ -268,10 +268,6 @@ namespace {
 // brought back to just past the last one used.
 constexpr int32_t kVisitBatch = 512;
 
-// How many points ahead visit_points shows the next points to ahead, so that their memory is on its
-// way by the time they are visited.
-constexpr int32_t kAhead = 16;
-
 // Where a point's draws put it.
 struct Placement {
   uint32_t row_scale;
@@ -293,9 +289,9 @@ Placement placement(const Image* image) {
 // calls visit(draws) for each, which says whether the point counts, until target points have
 // counted. Returns the points drawn. The tally is kept here, where no store through the visits'
 // pointers can touch it: held by the caller, it would go to memory and back at every point.
-template <typename Visit, typename Ahead>
-int64_t visit_points(RandState* state, bool with_value, int64_t limit, int64_t target, Visit visit,
-                     Ahead ahead) {
+template <typename Visit>
+int64_t visit_points(RandState* state, bool with_value, int64_t limit, int64_t target,
+                     Visit visit) {
   const int32_t stride = with_value ? 3 : 2;
   int32_t draws[3 * kVisitBatch];
   int64_t done = 0;
@@ -305,9 +301,6 @@ int64_t visit_points(RandState* state, bool with_value, int64_t limit, int64_t t
     const RandState before = *state;
     rand_fill(state, draws, stride * n);
     for (int32_t i = 0; i < n; ++i) {
-      if (i + kAhead < n) {
-        ahead(draws + static_cast<ptrdiff_t>(stride) * (i + kAhead));
-      }
       counted += visit(draws + static_cast<ptrdiff_t>(stride) * i) ? 1 : 0;
       if (counted == target) {
         *state = before;
@@ -318,12 +311,6 @@ int64_t visit_points(RandState* state, bool with_value, int64_t limit, int64_t t
     done += n;
   }
   return done;
-}
-
-template <typename Visit>
-int64_t visit_points(RandState* state, bool with_value, int64_t limit, int64_t target,
-                     Visit visit) {
-  return visit_points(state, with_value, limit, target, visit, [](const int32_t*) {});
 }
 
 int value_of(int32_t draw) {
@@ -381,45 +368,92 @@ FillingBits start_filling(uint64_t* bits, int32_t rows, int32_t cols, uint64_t* 
   return {bits, words, full, full_rows, open};
 }
 
-// Asks for the word of the point these draws give, unless its row is full.
-void fetch_ahead(const FillingBits& filling, const Placement& at, const int32_t* point) {
+void fetch(const uint64_t* word) {
 #if defined(__GNUC__)
-  const int32_t row = at.row(point[0]);
-  if (((filling.full_rows[row / 64] >> (row % 64)) & 1) == 0) {
-    const auto column = static_cast<uint32_t>(at.col(point[1]));
-    __builtin_prefetch(filling.bits + static_cast<size_t>(row) * filling.words + column / 64, 1);
-  }
+  __builtin_prefetch(word, 1);
 #else
-  static_cast<void>(filling);
-  static_cast<void>(at);
-  static_cast<void>(point);
+  static_cast<void>(word);
 #endif
 }
 
-// Sets the bit of the point these draws give; true when it was not set before.
-bool claim(const FillingBits& filling, const Placement& at, const int32_t* point) {
-  const int32_t row = at.row(point[0]);
-  if (((filling.full_rows[row / 64] >> (row % 64)) & 1) != 0) {
-    return false;
-  }
-  const auto column = static_cast<uint32_t>(at.col(point[1]));
-  const size_t w = static_cast<size_t>(row) * filling.words + column / 64;
-  if (((filling.full[w / 64] >> (w % 64)) & 1) != 0) {
-    return false;
-  }
+// Sets a bit; true when it was not set before.
+bool claim(const FillingBits& filling, int32_t row, size_t w, uint32_t bit) {
   const uint64_t word = filling.bits[w];
-  const uint64_t bit = uint64_t{1} << (column % 64);
-  if ((word & bit) != 0) {
+  const uint64_t mask = uint64_t{1} << bit;
+  if ((word & mask) != 0) {
     return false;
   }
-  filling.bits[w] = word | bit;
-  if ((word | bit) == ~uint64_t{0}) {
+  filling.bits[w] = word | mask;
+  if ((word | mask) == ~uint64_t{0}) {
     filling.full[w / 64] |= uint64_t{1} << (w % 64);
     if (--filling.open[row] == 0) {
       filling.full_rows[row / 64] |= uint64_t{1} << (row % 64);
     }
   }
   return true;
+}
+
+// Draws up to limit points, as visit_points does, and sets each one's bit in filling, until
+// target of them have set a bit that was not set before; calls claimed(draws, row, column) for
+// each of those. Returns the points drawn. A batch is sifted in stages, each a loop without
+// branches on the data: the points whose row is full go, then those whose word is full, and
+// the words of the rest are fetched before any of them is looked at. Late in a pass nearly every
+// point goes at the first stage, from a table of a bit per row; early on, the fetches overlap.
+// The summaries only grow within a batch, so a point they let through is merely looked at.
+template <bool with_value, typename Claimed>
+int64_t claim_points(RandState* state, const FillingBits& filling, const Placement& at,
+                     int64_t limit, int64_t target, Claimed claimed) {
+  constexpr int32_t stride = with_value ? 3 : 2;
+  int32_t draws[3 * kVisitBatch];
+  int32_t rows_of[kVisitBatch];
+  int32_t cols_of[kVisitBatch];
+  int32_t kept[kVisitBatch];
+  int64_t done = 0;
+  int64_t counted = 0;
+  while (done < limit) {
+    const int32_t n = limit - done < kVisitBatch ? static_cast<int32_t>(limit - done) : kVisitBatch;
+    const RandState before = *state;
+    rand_fill(state, draws, stride * n);
+    for (int32_t i = 0; i < n; ++i) {
+      rows_of[i] = at.row(draws[static_cast<ptrdiff_t>(stride) * i]);
+    }
+    int32_t open_rows = 0;
+    for (int32_t i = 0; i < n; ++i) {
+      const auto row = static_cast<uint32_t>(rows_of[i]);
+      kept[open_rows] = i;
+      open_rows += static_cast<int32_t>(((filling.full_rows[row / 64] >> (row % 64)) & 1) ^ 1);
+    }
+    int32_t open_words = 0;
+    for (int32_t j = 0; j < open_rows; ++j) {
+      const int32_t i = kept[j];
+      const int32_t col = at.col(draws[static_cast<ptrdiff_t>(stride) * i + 1]);
+      cols_of[i] = col;
+      const size_t w =
+          static_cast<size_t>(rows_of[i]) * filling.words + static_cast<uint32_t>(col) / 64;
+      const auto open = static_cast<int32_t>(((filling.full[w / 64] >> (w % 64)) & 1) ^ 1);
+      // A full word's fetch would only take the place of a useful one: the summary's own word,
+      // at hand already, is asked for instead.
+      fetch(open != 0 ? filling.bits + w : filling.full + w / 64);
+      kept[open_words] = i;
+      open_words += open;
+    }
+    for (int32_t j = 0; j < open_words; ++j) {
+      const int32_t i = kept[j];
+      const auto col = static_cast<uint32_t>(cols_of[i]);
+      const size_t w = static_cast<size_t>(rows_of[i]) * filling.words + col / 64;
+      if (!claim(filling, rows_of[i], w, col % 64)) {
+        continue;
+      }
+      claimed(draws + static_cast<ptrdiff_t>(stride) * i, rows_of[i], cols_of[i]);
+      if (++counted == target) {
+        *state = before;
+        rand_fill(state, draws, stride * (i + 1));
+        return done + i + 1;
+      }
+    }
+    done += n;
+  }
+  return done;
 }
 
 void set_bit(uint64_t* bits, size_t words, int32_t row, int32_t col) {
@@ -475,10 +509,8 @@ int64_t uniform_pass(Image* image, int64_t count, unsigned char value, RandState
   int64_t drawn = 0;
   if (left > 0) {
     const Placement at = placement(image);
-    drawn = visit_points(
-        state, false, count, left,
-        [filling, at](const int32_t* point) { return claim(filling, at, point); },
-        [filling, at](const int32_t* point) { fetch_ahead(filling, at, point); });
+    drawn = claim_points<false>(state, filling, at, count, left,
+                                [](const int32_t*, int32_t, int32_t) {});
   }
   // Two draws per position; count < 2^63, so twice it fits 64 bits unsigned.
   rand_skip(state, 2 * static_cast<uint64_t>(count - drawn));
@@ -569,21 +601,15 @@ int64_t add_marked_impulses(Image* image, int64_t count, int value, bool exact, 
   if (exact) {
     const FillingBits filling = start_filling(marks.landed, rows, cols, marks.full);
     if (with_value) {
-      return visit_points(state, true, INT64_MAX, count,
-                          [filling, at, image_rows](const int32_t* point) {
-                            if (!claim(filling, at, point)) {
-                              return false;
-                            }
-                            image_rows[at.row(point[0])][at.col(point[1])] =
-                                static_cast<unsigned char>(value_of(point[2]));
-                            return true;
-                          });
+      return claim_points<true>(state, filling, at, INT64_MAX, count,
+                                [image_rows](const int32_t* point, int32_t row, int32_t col) {
+                                  image_rows[row][col] =
+                                      static_cast<unsigned char>(value_of(point[2]));
+                                });
     }
     std::memcpy(marks.scratch, marks.landed, total * sizeof(uint64_t));
-    const int64_t drawn = visit_points(
-        state, false, INT64_MAX, count,
-        [filling, at](const int32_t* point) { return claim(filling, at, point); },
-        [filling, at](const int32_t* point) { fetch_ahead(filling, at, point); });
+    const int64_t drawn = claim_points<false>(state, filling, at, INT64_MAX, count,
+                                              [](const int32_t*, int32_t, int32_t) {});
     // The pass's own points: marked now, and not before it.
     for (size_t w = 0; w < total; ++w) {
       marks.scratch[w] = marks.landed[w] & ~marks.scratch[w];
