@@ -474,8 +474,9 @@ void mark_row_holding(const unsigned char* pixels, const uint64_t* landed, uint6
     if (landed != nullptr) {
       word &= landed[j];
     }
-    bits[j] = end < 64 ? word | padding_bits(cols) : word;
+    bits[j] = word;
   }
+  bits[bitmap_row_words(cols) - 1] |= padding_bits(cols);
 }
 
 // Sets the pixels whose bits are in marks to value, row by row, and clears the marks.
@@ -552,11 +553,11 @@ int64_t uniform_pass_unmarked(Image* image, int64_t count, unsigned char value, 
 
 }  // namespace
 
-void start_marks(uint64_t* bits, int32_t rows, int32_t cols) {
+void start_marks(uint64_t* landed, int32_t rows, int32_t cols) {
   const size_t words = bitmap_row_words(cols);
-  std::memset(bits, 0, static_cast<size_t>(rows) * words * sizeof(uint64_t));
+  std::memset(landed, 0, static_cast<size_t>(rows) * words * sizeof(uint64_t));
   for (int32_t r = 0; r < rows && padding_bits(cols) != 0; ++r) {
-    bits[static_cast<size_t>(r) * words + words - 1] = padding_bits(cols);
+    landed[static_cast<size_t>(r) * words + words - 1] = padding_bits(cols);
   }
 }
 
@@ -655,7 +656,8 @@ void expand_marks(const uint64_t* landed, Image* mask) {
     for (int32_t j = 0; j < whole; ++j) {
       for (int k = 0; k < 8; ++k) {
         const uint64_t eight = kPixelMasks.mask[(marks[j] >> (8 * k)) & 0xFF];
-        std::memcpy(row + 64 * static_cast<ptrdiff_t>(j) + 8 * k, &eight, sizeof eight);
+        std::memcpy(row + 64 * static_cast<ptrdiff_t>(j) + static_cast<ptrdiff_t>(8 * k), &eight,
+                    sizeof eight);
       }
     }
     for (int32_t c = whole * 64; c < cols; ++c) {
