@@ -393,6 +393,78 @@ bool claim(const FillingBits& filling, int32_t row, size_t w, uint32_t bit) {
   return true;
 }
 
+// Early in a pass that fills a bitmap, most points land on bits not set yet, all over a bitmap
+// too large for the nearest caches. While a whole batch cannot reach the target, the order in
+// which its points set their bits changes nothing: the bits set and their number are the same.
+// Such batches go through here, their points sorted by where in the bitmap they land (a stable
+// counting sort into 256 stretches), so that each stretch is set from the nearest cache.
+constexpr int32_t kSortedBatch = 16384;
+
+struct SortedClaims {
+  int64_t drawn;
+  int64_t claimed;
+};
+
+// Sorted batches of points (each a row and a column draw) set their bits, while at least
+// kSortedBatch draws and claims remain and a batch sets at least one bit in kSortedShare. The
+// summaries are not kept up; the caller makes them afresh.
+constexpr int64_t kSortedShare = 256;
+
+SortedClaims sorted_claims(RandState* state, uint64_t* bits, size_t words, const Placement& at,
+                           int64_t limit, int64_t target) {
+  SortedClaims result{0, 0};
+  if (limit < kSortedBatch || target < kSortedBatch) {
+    return result;
+  }
+  struct Scratch {
+    int32_t draws[2 * kSortedBatch];
+    uint64_t keys[kSortedBatch];
+    uint64_t sorted[kSortedBatch];
+  };
+  const std::unique_ptr<Scratch, FreeDeleter> scratch(
+      static_cast<Scratch*>(std::malloc(sizeof(Scratch))));
+  if (scratch == nullptr) {
+    return result;
+  }
+  const uint64_t row_bits = static_cast<uint64_t>(words) * 64;
+  const uint64_t last = static_cast<uint64_t>(at.rows) * row_bits - 1;
+  int shift = 0;
+  while ((last >> shift) >= 256) {
+    ++shift;
+  }
+  while (limit - result.drawn >= kSortedBatch && target - result.claimed >= kSortedBatch) {
+    rand_fill(state, scratch->draws, 2 * kSortedBatch);
+    uint32_t counts[257] = {};
+    for (int32_t i = 0; i < kSortedBatch; ++i) {
+      const uint64_t key =
+          static_cast<uint64_t>(at.row(scratch->draws[2 * static_cast<ptrdiff_t>(i)])) * row_bits +
+          static_cast<uint64_t>(at.col(scratch->draws[2 * static_cast<ptrdiff_t>(i) + 1]));
+      scratch->keys[i] = key;
+      ++counts[(key >> shift) + 1];
+    }
+    for (int b = 0; b < 256; ++b) {
+      counts[b + 1] += counts[b];
+    }
+    for (int32_t i = 0; i < kSortedBatch; ++i) {
+      const uint64_t key = scratch->keys[i];
+      scratch->sorted[counts[key >> shift]++] = key;
+    }
+    int64_t claimed = 0;
+    for (int32_t i = 0; i < kSortedBatch; ++i) {
+      const uint64_t key = scratch->sorted[i];
+      const uint64_t word = bits[key / 64];
+      claimed += static_cast<int64_t>(((word >> (key % 64)) & 1) ^ 1);
+      bits[key / 64] = word | (uint64_t{1} << (key % 64));
+    }
+    result.drawn += kSortedBatch;
+    result.claimed += claimed;
+    if (claimed * kSortedShare < kSortedBatch) {
+      break;
+    }
+  }
+  return result;
+}
+
 // Draws up to limit points, as visit_points does, and sets each one's bit in filling, until
 // target of them have set a bit that was not set before; calls claimed(draws, row, column) for
 // each of those. Returns the points drawn. A batch is sifted in stages, each a loop without
@@ -410,6 +482,15 @@ int64_t claim_points(RandState* state, const FillingBits& filling, const Placeme
   int32_t kept[kVisitBatch];
   int64_t done = 0;
   int64_t counted = 0;
+  if (!with_value) {
+    const SortedClaims sorted =
+        sorted_claims(state, filling.bits, filling.words, at, limit, target);
+    done = sorted.drawn;
+    counted = sorted.claimed;
+    if (done > 0) {
+      start_filling(filling.bits, at.rows, at.cols, filling.full);
+    }
+  }
   while (done < limit) {
     const int32_t n = limit - done < kVisitBatch ? static_cast<int32_t>(limit - done) : kVisitBatch;
     const RandState before = *state;

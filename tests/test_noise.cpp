@@ -356,10 +356,11 @@ int64_t count_of(const std::vector<int>& values, int value) {
 // The batches of draws, the summaries of full words and rows, the pass bitmaps and the generator
 // brought back part way through a batch: all of it must give what the rule drawn one point at a
 // time gives, image, mask and the generator's next draw alike. Rows end inside a bitmap word
-// (70, 130 columns) or on one (64); the counts reach every pixel.
+// (70, 130, 190 columns) or on one (64); the counts reach every pixel, and on the largest image
+// the first batches of a pass go through the bitmap in sorted order.
 TEST(AddImpulseNoise, ExactAndMaskedRunsFollowTheRuleDrawnOneAtATime) {
   for (const auto& [rows, cols] : {std::pair{1, 1}, std::pair{3, 70}, std::pair{64, 64},
-                                   std::pair{41, 130}, std::pair{257, 3}}) {
+                                   std::pair{41, 130}, std::pair{257, 3}, std::pair{200, 190}}) {
     const int32_t pixels = rows * cols;
     for (const bool exact : {true, false}) {
       for (const bool random : {false, true}) {
