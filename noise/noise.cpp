@@ -93,6 +93,16 @@ void place_draws(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols) {
   }
 }
 
+size_t bitmap_row_words(int32_t cols) {
+  return static_cast<size_t>(cols) / 64 + (cols % 64 != 0 ? 1 : 0);
+}
+
+size_t summary_words(int32_t rows, int32_t cols) {
+  // A bit per word, a bit per row and 32 bits per row.
+  const auto r = static_cast<size_t>(rows);
+  return r * bitmap_row_words(cols) / 64 + 1 + r / 64 + 1 + r / 2 + 1;
+}
+
 namespace {
 
 // Points are drawn a batch at a time, the generator's values for a whole batch at once.
@@ -194,16 +204,11 @@ void sweep_row(unsigned char* pixels, uint64_t* marks, int32_t cols, unsigned ch
   }
 }
 
-// 64-bit words of the bitmap a row of cols pixels takes.
-size_t row_words(int32_t cols) {
-  return static_cast<size_t>(cols) / 64 + (cols % 64 != 0 ? 1 : 0);
-}
-
 // False, having changed nothing, when the bitmap cannot be had.
 bool write_marked(Image* image, int64_t count, unsigned char value, RandState* state) {
   const int32_t rows = image->dims->rows;
   const int32_t cols = image->dims->cols;
-  const size_t words = row_words(cols);
+  const size_t words = bitmap_row_words(cols);
   const std::unique_ptr<uint64_t[], FreeDeleter> bitmap(
       static_cast<uint64_t*>(std::calloc(static_cast<size_t>(rows) * words, sizeof(uint64_t))));
   if (bitmap == nullptr) {
@@ -239,7 +244,7 @@ bool marks_pay(int32_t rows, int32_t cols, int64_t count) {
 
 uint64_t impulse_scratch_bytes(int32_t rows, int32_t cols) {
   return rows > 0 && marks_pay(rows, cols, int64_t{rows} * cols)
-             ? static_cast<uint64_t>(rows) * row_words(cols) * sizeof(uint64_t)
+             ? static_cast<uint64_t>(rows) * bitmap_row_words(cols) * sizeof(uint64_t)
              : 0;
 }
 
@@ -256,22 +261,357 @@ void add_impulses(Image* image, int64_t count, unsigned char value, RandState* s
                [&](int32_t n, PointBatch* batch) { draw_impulses(image, state, n, value, batch); });
 }
 
-void add_impulses_until_uniform(Image* image, int64_t count, unsigned char value,
-                                RandState* state) {
+namespace {
+
+// Points drawn one at a time, each of them looked at before the next: a batch of the generator's
+// values is made at once all the same, and where the points stop part way the generator is
+// brought back to just past the last one used.
+constexpr int32_t kVisitBatch = 512;
+
+// Where a point's draws put it.
+struct Placement {
+  uint32_t row_scale;
+  uint32_t col_scale;
+  int32_t rows;
+  int32_t cols;
+
+  int32_t row(int32_t draw) const { return scaled_index(draw, row_scale, rows); }
+  int32_t col(int32_t draw) const { return scaled_index(draw, col_scale, cols); }
+};
+
+Placement placement(const Image* image) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  return {index_scale(rows), index_scale(cols), rows, cols};
+}
+
+// Draws up to limit points, each a row draw, a column draw and (with_value) a value draw, and
+// calls visit(draws) for each, which says whether the point counts, until target points have
+// counted. Returns the points drawn. The tally is kept here, where no store through the visits'
+// pointers can touch it: held by the caller, it would go to memory and back at every point.
+template <typename Visit>
+int64_t visit_points(RandState* state, bool with_value, int64_t limit, int64_t target,
+                     Visit visit) {
+  const int32_t stride = with_value ? 3 : 2;
+  int32_t draws[3 * kVisitBatch];
+  int64_t done = 0;
+  int64_t counted = 0;
+  while (done < limit) {
+    const int32_t n = limit - done < kVisitBatch ? static_cast<int32_t>(limit - done) : kVisitBatch;
+    const RandState before = *state;
+    rand_fill(state, draws, stride * n);
+    for (int32_t i = 0; i < n; ++i) {
+      counted += visit(draws + static_cast<ptrdiff_t>(stride) * i) ? 1 : 0;
+      if (counted == target) {
+        *state = before;
+        rand_fill(state, draws, stride * (i + 1));
+        return done + i + 1;
+      }
+    }
+    done += n;
+  }
+  return done;
+}
+
+int value_of(int32_t draw) {
+  return draw >> 23;
+}
+
+int bit_count(uint64_t word) {
+  word = word - ((word >> 1) & 0x5555555555555555U);
+  word = (word & 0x3333333333333333U) + ((word >> 2) & 0x3333333333333333U);
+  word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0FU;
+  return static_cast<int>((word * 0x0101010101010101U) >> 56);
+}
+
+// The bits past the last column of a row's last word: set in the bitmaps that fill up, so that a
+// row's words all end up as all ones.
+uint64_t padding_bits(int32_t cols) {
+  return cols % 64 == 0 ? 0 : ~uint64_t{0} << (cols % 64);
+}
+
+// A bitmap that fills up, one bit at a time, and beside it one bit per word that says the word is
+// full, and one bit per row that says the row is. When few pixels are left, nearly every draw
+// lands on a full row or word: these summaries, 1/64 of the bitmap and less (32 KiB and 512 bytes
+// for 4096 x 4096), answer it from the nearest caches, the rows' before the column is even worked
+// out.
+struct FillingBits {
+  uint64_t* bits;
+  size_t words;         // per row
+  uint64_t* full;       // a bit per word of bits
+  uint64_t* full_rows;  // a bit per row
+  uint32_t* open;       // per row, the words not full yet
+};
+
+size_t word_summary_words(int32_t rows, int32_t cols) {
+  return static_cast<size_t>(rows) * bitmap_row_words(cols) / 64 + 1;
+}
+
+FillingBits start_filling(uint64_t* bits, int32_t rows, int32_t cols, uint64_t* summary) {
+  const size_t words = bitmap_row_words(cols);
+  uint64_t* const full = summary;
+  uint64_t* const full_rows = full + word_summary_words(rows, cols);
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): counters in the same block.
+  auto* const open = reinterpret_cast<uint32_t*>(full_rows + static_cast<size_t>(rows) / 64 + 1);
+  std::memset(summary, 0, summary_words(rows, cols) * sizeof(uint64_t));
+  for (int32_t r = 0; r < rows; ++r) {
+    uint32_t left = 0;
+    for (size_t j = 0; j < words; ++j) {
+      const size_t w = static_cast<size_t>(r) * words + j;
+      const bool whole = bits[w] == ~uint64_t{0};
+      full[w / 64] |= static_cast<uint64_t>(whole) << (w % 64);
+      left += whole ? 0 : 1;
+    }
+    open[r] = left;
+    full_rows[r / 64] |= static_cast<uint64_t>(left == 0) << (r % 64);
+  }
+  return {bits, words, full, full_rows, open};
+}
+
+void fetch(const uint64_t* word) {
+#if defined(__GNUC__)
+  __builtin_prefetch(word, 1);
+#else
+  static_cast<void>(word);
+#endif
+}
+
+// Sets a bit; true when it was not set before.
+bool claim(const FillingBits& filling, int32_t row, size_t w, uint32_t bit) {
+  const uint64_t word = filling.bits[w];
+  const uint64_t mask = uint64_t{1} << bit;
+  if ((word & mask) != 0) {
+    return false;
+  }
+  filling.bits[w] = word | mask;
+  if ((word | mask) == ~uint64_t{0}) {
+    filling.full[w / 64] |= uint64_t{1} << (w % 64);
+    if (--filling.open[row] == 0) {
+      filling.full_rows[row / 64] |= uint64_t{1} << (row % 64);
+    }
+  }
+  return true;
+}
+
+// Early in a pass that fills a bitmap, most points land on bits not set yet, all over a bitmap
+// too large for the nearest caches. While a whole batch cannot reach the target, the order in
+// which its points set their bits changes nothing: the bits set and their number are the same.
+// Such batches go through here, their points sorted by where in the bitmap they land (a stable
+// counting sort into 256 stretches), so that each stretch is set from the nearest cache.
+constexpr int32_t kSortedBatch = 16384;
+
+struct SortedClaims {
+  int64_t drawn;
+  int64_t claimed;
+};
+
+// Sorted batches of points (each a row and a column draw) set their bits, while at least
+// kSortedBatch draws and claims remain and a batch sets at least one bit in kSortedShare. The
+// summaries are not kept up; the caller makes them afresh.
+constexpr int64_t kSortedShare = 256;
+
+SortedClaims sorted_claims(RandState* state, uint64_t* bits, size_t words, const Placement& at,
+                           int64_t limit, int64_t target) {
+  SortedClaims result{0, 0};
+  if (limit < kSortedBatch || target < kSortedBatch) {
+    return result;
+  }
+  struct Scratch {
+    int32_t draws[2 * kSortedBatch];
+    uint64_t keys[kSortedBatch];
+    uint64_t sorted[kSortedBatch];
+  };
+  const std::unique_ptr<Scratch, FreeDeleter> scratch(
+      static_cast<Scratch*>(std::malloc(sizeof(Scratch))));
+  if (scratch == nullptr) {
+    return result;
+  }
+  const uint64_t row_bits = static_cast<uint64_t>(words) * 64;
+  const uint64_t last = static_cast<uint64_t>(at.rows) * row_bits - 1;
+  int shift = 0;
+  while ((last >> shift) >= 256) {
+    ++shift;
+  }
+  while (limit - result.drawn >= kSortedBatch && target - result.claimed >= kSortedBatch) {
+    rand_fill(state, scratch->draws, 2 * kSortedBatch);
+    uint32_t counts[257] = {};
+    for (int32_t i = 0; i < kSortedBatch; ++i) {
+      const uint64_t key =
+          static_cast<uint64_t>(at.row(scratch->draws[2 * static_cast<ptrdiff_t>(i)])) * row_bits +
+          static_cast<uint64_t>(at.col(scratch->draws[2 * static_cast<ptrdiff_t>(i) + 1]));
+      scratch->keys[i] = key;
+      ++counts[(key >> shift) + 1];
+    }
+    for (int b = 0; b < 256; ++b) {
+      counts[b + 1] += counts[b];
+    }
+    for (int32_t i = 0; i < kSortedBatch; ++i) {
+      const uint64_t key = scratch->keys[i];
+      scratch->sorted[counts[key >> shift]++] = key;
+    }
+    int64_t claimed = 0;
+    for (int32_t i = 0; i < kSortedBatch; ++i) {
+      const uint64_t key = scratch->sorted[i];
+      const uint64_t word = bits[key / 64];
+      claimed += static_cast<int64_t>(((word >> (key % 64)) & 1) ^ 1);
+      bits[key / 64] = word | (uint64_t{1} << (key % 64));
+    }
+    result.drawn += kSortedBatch;
+    result.claimed += claimed;
+    if (claimed * kSortedShare < kSortedBatch) {
+      break;
+    }
+  }
+  return result;
+}
+
+// Draws up to limit points, as visit_points does, and sets each one's bit in filling, until
+// target of them have set a bit that was not set before; calls claimed(draws, row, column) for
+// each of those. Returns the points drawn. A batch is sifted in stages, each a loop without
+// branches on the data: the points whose row is full go, then those whose word is full, and
+// the words of the rest are fetched before any of them is looked at. Late in a pass nearly every
+// point goes at the first stage, from a table of a bit per row; early on, the fetches overlap.
+// The summaries only grow within a batch, so a point they let through is merely looked at.
+template <bool with_value, typename Claimed>
+int64_t claim_points(RandState* state, const FillingBits& filling, const Placement& at,
+                     int64_t limit, int64_t target, Claimed claimed) {
+  constexpr int32_t stride = with_value ? 3 : 2;
+  int32_t draws[3 * kVisitBatch];
+  int32_t rows_of[kVisitBatch];
+  int32_t cols_of[kVisitBatch];
+  int32_t kept[kVisitBatch];
+  int64_t done = 0;
+  int64_t counted = 0;
+  if (!with_value) {
+    const SortedClaims sorted =
+        sorted_claims(state, filling.bits, filling.words, at, limit, target);
+    done = sorted.drawn;
+    counted = sorted.claimed;
+    if (done > 0) {
+      start_filling(filling.bits, at.rows, at.cols, filling.full);
+    }
+  }
+  while (done < limit) {
+    const int32_t n = limit - done < kVisitBatch ? static_cast<int32_t>(limit - done) : kVisitBatch;
+    const RandState before = *state;
+    rand_fill(state, draws, stride * n);
+    for (int32_t i = 0; i < n; ++i) {
+      rows_of[i] = at.row(draws[static_cast<ptrdiff_t>(stride) * i]);
+    }
+    int32_t open_rows = 0;
+    for (int32_t i = 0; i < n; ++i) {
+      const auto row = static_cast<uint32_t>(rows_of[i]);
+      kept[open_rows] = i;
+      open_rows += static_cast<int32_t>(((filling.full_rows[row / 64] >> (row % 64)) & 1) ^ 1);
+    }
+    int32_t open_words = 0;
+    for (int32_t j = 0; j < open_rows; ++j) {
+      const int32_t i = kept[j];
+      const int32_t col = at.col(draws[static_cast<ptrdiff_t>(stride) * i + 1]);
+      cols_of[i] = col;
+      const size_t w =
+          static_cast<size_t>(rows_of[i]) * filling.words + static_cast<uint32_t>(col) / 64;
+      const auto open = static_cast<int32_t>(((filling.full[w / 64] >> (w % 64)) & 1) ^ 1);
+      // A full word's fetch would only take the place of a useful one: the summary's own word,
+      // at hand already, is asked for instead.
+      fetch(open != 0 ? filling.bits + w : filling.full + w / 64);
+      kept[open_words] = i;
+      open_words += open;
+    }
+    for (int32_t j = 0; j < open_words; ++j) {
+      const int32_t i = kept[j];
+      const auto col = static_cast<uint32_t>(cols_of[i]);
+      const size_t w = static_cast<size_t>(rows_of[i]) * filling.words + col / 64;
+      if (!claim(filling, rows_of[i], w, col % 64)) {
+        continue;
+      }
+      claimed(draws + static_cast<ptrdiff_t>(stride) * i, rows_of[i], cols_of[i]);
+      if (++counted == target) {
+        *state = before;
+        rand_fill(state, draws, stride * (i + 1));
+        return done + i + 1;
+      }
+    }
+    done += n;
+  }
+  return done;
+}
+
+void set_bit(uint64_t* bits, size_t words, int32_t row, int32_t col) {
+  const auto column = static_cast<uint32_t>(col);
+  bits[static_cast<size_t>(row) * words + column / 64] |= uint64_t{1} << (column % 64);
+}
+
+// The pixels of a row that hold value and, where landed is not null, are marked there, as bits;
+// the padding set.
+void mark_row_holding(const unsigned char* pixels, const uint64_t* landed, uint64_t* bits,
+                      int32_t cols, unsigned char value) {
+  for (int32_t c0 = 0, j = 0; c0 < cols; c0 += 64, ++j) {
+    const int32_t end = cols - c0 < 64 ? cols - c0 : 64;
+    uint64_t word = 0;
+    for (int32_t k = 0; k < end; ++k) {
+      word |= static_cast<uint64_t>(pixels[c0 + k] == value) << k;
+    }
+    if (landed != nullptr) {
+      word &= landed[j];
+    }
+    bits[j] = word;
+  }
+  bits[bitmap_row_words(cols) - 1] |= padding_bits(cols);
+}
+
+// Sets the pixels whose bits are in marks to value, row by row, and clears the marks.
+void sweep(Image* image, uint64_t* marks, unsigned char value) {
+  const size_t words = bitmap_row_words(image->dims->cols);
+  for (int32_t r = 0; r < image->dims->rows; ++r) {
+    sweep_row(image->pixels[r], marks + static_cast<size_t>(r) * words, image->dims->cols, value);
+  }
+}
+
+// A pass of more points than pixels, each storing value. Once every pixel holds value (and is
+// marked in landed, when there is one), no later draw changes anything: until then the draws go
+// to a bitmap of those pixels, which stays in the caches where the image does not, and then the
+// generator skips the rest. The image is changed in one sweep at the end, and held left all 0.
+int64_t uniform_pass(Image* image, int64_t count, unsigned char value, RandState* state,
+                     uint64_t* landed, uint64_t* held, uint64_t* full) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  const size_t words = bitmap_row_words(cols);
+  const size_t total = static_cast<size_t>(rows) * words;
+  int64_t left = static_cast<int64_t>(total) * 64;  // bits not set, the padding set below
+  for (int32_t r = 0; r < rows; ++r) {
+    const size_t first = static_cast<size_t>(r) * words;
+    mark_row_holding(image->pixels[r], landed == nullptr ? nullptr : landed + first, held + first,
+                     cols, value);
+    for (size_t j = 0; j < words; ++j) {
+      left -= bit_count(held[first + j]);
+    }
+  }
+  const FillingBits filling = start_filling(held, rows, cols, full);
+  int64_t drawn = 0;
+  if (left > 0) {
+    const Placement at = placement(image);
+    drawn = claim_points<false>(state, filling, at, count, left,
+                                [](const int32_t*, int32_t, int32_t) {});
+  }
+  // Two draws per position; count < 2^63, so twice it fits 64 bits unsigned.
+  rand_skip(state, 2 * static_cast<uint64_t>(count - drawn));
+  if (landed != nullptr) {
+    for (size_t w = 0; w < total; ++w) {
+      landed[w] |= held[w];
+    }
+  }
+  sweep(image, held, value);
+  return drawn;
+}
+
+// The pass without a bitmap, when none can be had: each draw looks at the image itself.
+int64_t uniform_pass_unmarked(Image* image, int64_t count, unsigned char value, RandState* state) {
   const int32_t rows = image->dims->rows;
   const int32_t cols = image->dims->cols;
   const int64_t pixels = static_cast<int64_t>(rows) * cols;
-  if (pixels == 0) {
-    return;  // as add_impulses: no draws at all
-  }
-  // Up to one draw per pixel the plain pass runs: it is the common case, and counting the pixels
-  // left to change would cost as much as the pass itself.
-  if (count <= pixels) {
-    add_impulses(image, count, value, state);
-    return;
-  }
   add_impulses(image, pixels, value, state);
-  count -= pixels;
+  const Placement at = placement(image);
   int64_t left = 0;  // pixels that do not hold value yet
   for (int32_t r = 0; r < rows; ++r) {
     const unsigned char* row = image->pixels[r];
@@ -279,18 +619,141 @@ void add_impulses_until_uniform(Image* image, int64_t count, unsigned char value
       left += row[c] != value ? 1 : 0;
     }
   }
-  PointBatch batch;
-  while (left > 0 && count > 0) {
-    const int32_t n = count < kBatch ? static_cast<int32_t>(count) : kBatch;
-    draw_impulses(image, state, n, value, &batch);
-    for (int32_t i = 0; i < n; ++i) {
-      left -= *batch.target[i] != value ? 1 : 0;
-      *batch.target[i] = value;
-    }
-    count -= n;
+  int64_t drawn = 0;
+  if (left > 0) {
+    drawn = visit_points(state, false, count - pixels, left, [&](const int32_t* point) {
+      unsigned char& pixel = image->pixels[at.row(point[0])][at.col(point[1])];
+      const bool changed = pixel != value;
+      pixel = value;
+      return changed;
+    });
   }
-  // Two draws per position; count < 2^63, so twice it fits 64 bits unsigned.
-  rand_skip(state, 2 * static_cast<uint64_t>(count));
+  rand_skip(state, 2 * static_cast<uint64_t>(count - pixels - drawn));
+  return pixels + drawn;
+}
+
+}  // namespace
+
+void start_marks(uint64_t* landed, int32_t rows, int32_t cols) {
+  const size_t words = bitmap_row_words(cols);
+  std::memset(landed, 0, static_cast<size_t>(rows) * words * sizeof(uint64_t));
+  for (int32_t r = 0; r < rows && padding_bits(cols) != 0; ++r) {
+    landed[static_cast<size_t>(r) * words + words - 1] = padding_bits(cols);
+  }
+}
+
+int64_t add_impulses_until_uniform(Image* image, int64_t count, unsigned char value,
+                                   RandState* state) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  const int64_t pixels = static_cast<int64_t>(rows) * cols;
+  if (pixels == 0 || count <= 0) {
+    return 0;  // as add_impulses: no draws at all
+  }
+  // Up to one draw per pixel the plain pass runs: it is the common case, and looking at the
+  // pixels left to change would cost as much as the pass itself.
+  if (count <= pixels) {
+    add_impulses(image, count, value, state);
+    return count;
+  }
+  const std::unique_ptr<uint64_t[], FreeDeleter> held(static_cast<uint64_t*>(
+      std::calloc(static_cast<size_t>(rows) * bitmap_row_words(cols), sizeof(uint64_t))));
+  const std::unique_ptr<uint64_t[], FreeDeleter> full(
+      static_cast<uint64_t*>(std::calloc(summary_words(rows, cols), sizeof(uint64_t))));
+  if (held == nullptr || full == nullptr) {
+    return uniform_pass_unmarked(image, count, value, state);
+  }
+  return uniform_pass(image, count, value, state, nullptr, held.get(), full.get());
+}
+
+int64_t add_marked_impulses(Image* image, int64_t count, int value, bool exact, RandState* state,
+                            const RunMarks& marks) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  const int64_t pixels = static_cast<int64_t>(rows) * cols;
+  if (pixels == 0 || count <= 0) {
+    return 0;
+  }
+  const size_t words = bitmap_row_words(cols);
+  const size_t total = static_cast<size_t>(rows) * words;
+  const bool with_value = value == kRandomValue;
+  const auto fixed = static_cast<unsigned char>(value);
+  unsigned char* const* const image_rows = image->pixels;
+  const Placement at = placement(image);
+  if (exact) {
+    const FillingBits filling = start_filling(marks.landed, rows, cols, marks.full);
+    if (with_value) {
+      return claim_points<true>(state, filling, at, INT64_MAX, count,
+                                [image_rows](const int32_t* point, int32_t row, int32_t col) {
+                                  image_rows[row][col] =
+                                      static_cast<unsigned char>(value_of(point[2]));
+                                });
+    }
+    std::memcpy(marks.scratch, marks.landed, total * sizeof(uint64_t));
+    const int64_t drawn = claim_points<false>(state, filling, at, INT64_MAX, count,
+                                              [](const int32_t*, int32_t, int32_t) {});
+    // The pass's own points: marked now, and not before it.
+    for (size_t w = 0; w < total; ++w) {
+      marks.scratch[w] = marks.landed[w] & ~marks.scratch[w];
+    }
+    sweep(image, marks.scratch, fixed);
+    return drawn;
+  }
+  if (count > pixels && !with_value) {
+    return uniform_pass(image, count, fixed, state, marks.landed, marks.scratch, marks.full);
+  }
+  if (with_value) {
+    return visit_points(state, true, count, INT64_MAX, [&](const int32_t* point) {
+      const int32_t row = at.row(point[0]);
+      const int32_t col = at.col(point[1]);
+      if (marks.landed != nullptr) {
+        set_bit(marks.landed, words, row, col);
+      }
+      image_rows[row][col] = static_cast<unsigned char>(value_of(point[2]));
+      return true;
+    });
+  }
+  // The pass's points go to the scratch bitmap, then to the run's marks and, in one sweep, to
+  // the image.
+  const int64_t drawn =
+      visit_points(state, false, count, INT64_MAX, [&marks, words, at](const int32_t* point) {
+        set_bit(marks.scratch, words, at.row(point[0]), at.col(point[1]));
+        return true;
+      });
+  for (size_t w = 0; w < total; ++w) {
+    marks.landed[w] |= marks.scratch[w];
+  }
+  sweep(image, marks.scratch, fixed);
+  return drawn;
+}
+
+void expand_marks(const uint64_t* landed, Image* mask) {
+  const int32_t cols = mask->dims->cols;
+  const size_t words = bitmap_row_words(cols);
+  for (int32_t r = 0; r < mask->dims->rows; ++r) {
+    unsigned char* row = mask->pixels[r];
+    const uint64_t* marks = landed + static_cast<size_t>(r) * words;
+    const int32_t whole = cols / 64;
+    for (int32_t j = 0; j < whole; ++j) {
+      for (int k = 0; k < 8; ++k) {
+        const uint64_t eight = kPixelMasks.mask[(marks[j] >> (8 * k)) & 0xFF];
+        std::memcpy(row + 64 * static_cast<ptrdiff_t>(j) + static_cast<ptrdiff_t>(8 * k), &eight,
+                    sizeof eight);
+      }
+    }
+    for (int32_t c = whole * 64; c < cols; ++c) {
+      row[c] = ((marks[c / 64] >> (c % 64)) & 1) != 0 ? 255 : 0;
+    }
+  }
+}
+
+uint64_t impulse_run_scratch_bytes(int32_t rows, int32_t cols, bool marked) {
+  const uint64_t bitmap = rows > 0 ? static_cast<uint64_t>(rows) * bitmap_row_words(cols) * 8 : 0;
+  if (marked) {
+    return 2 * bitmap;  // the run's marks, and a pass's bitmap beside them
+  }
+  const uint64_t plain = impulse_scratch_bytes(rows, cols);
+  return plain > bitmap ? plain : bitmap;
 }
 
 }  // namespace noise_detail
