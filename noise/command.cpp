@@ -19,8 +19,53 @@ bool parse_seed(const char* text, uint32_t* value) {
   return read.ec == std::errc() && read.ptr == digits.data() + digits.size();
 }
 
+bool parse_format(const char* text, ImageFormat* format) {
+  const std::string_view name(text);
+  if (name == "p2") {
+    *format = ImageFormat::p2;
+  } else if (name == "p5") {
+    *format = ImageFormat::p5;
+  } else if (name == "png") {
+    *format = ImageFormat::png;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+ImageFormat output_format(const NoiseArguments& arguments) {
+  return arguments.format_given ? arguments.format : image_format_for_name(arguments.output_path);
+}
+
+std::string help_text() {
+  return "Usage: funcao_exe <image> <output> <white points percentage> <image points percentage>\n"
+         "   or: funcao_exe [options] <image> <output> <white %> <density %>\n"
+         "\n"
+         "Adds impulse (salt and pepper) noise to a copy of a greyscale image: <density> %\n"
+         "of the pixels receive a point, <white> % of the points white (255), the rest\n"
+         "black (0). <image> is a PBM, PGM or PNG file, <output> the noisy copy. - names\n"
+         "standard input or standard output (./- names a file called -).\n"
+         "\n"
+         "Options, before a -- (which ends them):\n"
+         "  --seed N            another realisation of the noise; N from 0 to 4294967295,\n"
+         "                      default 1\n"
+         "  --format p2|p5|png  the output's format: plain PGM, raw PGM or 8-bit grey PNG.\n"
+         "                      Without it an output named *.png is PNG, any other P2.\n"
+         "  --quiet             no description or success lines; errors are still printed\n"
+         "  -h, --help          this text\n"
+         "  --version           the version\n"
+         "\n"
+         "Exit status: 0 success; 1 bad arguments; 2 the input cannot be read or the\n"
+         "output cannot be written; 3 a percentage above 100.\n"
+         "Manual page: funcao_exe(1), shown by man funcao_exe.\n";
+}
+
 ArgumentsStatus read_arguments(int argc, const char* const* argv, NoiseArguments* arguments) {
   constexpr std::string_view kSeed = "--seed";
+  constexpr std::string_view kFormat = "--format";
+  bool format_given = false;
+  ImageFormat format = ImageFormat::p2;
+  bool quiet = false;
   const char* positional[4] = {};
   int given = 0;
   uint32_t chosen = 1;
@@ -30,6 +75,33 @@ ArgumentsStatus read_arguments(int argc, const char* const* argv, NoiseArguments
     const char* value = nullptr;
     if (options && argument == "--") {
       options = false;
+      continue;
+    }
+    if (options && (argument == "--help" || argument == "-h")) {
+      return ArgumentsStatus::help;
+    }
+    if (options && argument == "--version") {
+      return ArgumentsStatus::version;
+    }
+    if (options && argument == "--quiet") {
+      quiet = true;
+      continue;
+    }
+    const char* format_text = nullptr;
+    if (options && argument == kFormat) {
+      if (i + 1 == argc) {
+        return ArgumentsStatus::too_few;  // the format itself is missing
+      }
+      format_text = argv[++i];
+    } else if (options && argument.substr(0, kFormat.size() + 1) == "--format=") {
+      format_text = argv[i] + kFormat.size() + 1;
+    }
+    if (format_text != nullptr) {
+      if (!parse_format(format_text, &format)) {
+        arguments->bad_format = format_text;
+        return ArgumentsStatus::bad_format;
+      }
+      format_given = true;
       continue;
     }
     if (options && argument == kSeed) {
@@ -56,6 +128,9 @@ ArgumentsStatus read_arguments(int argc, const char* const* argv, NoiseArguments
   }
   *arguments =
       NoiseArguments{positional[0], positional[1], positional[2], positional[3], chosen, nullptr};
+  arguments->format_given = format_given;
+  arguments->format = format;
+  arguments->quiet = quiet;
   return ArgumentsStatus::ok;
 }
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "imagelib/lib.h"
+
 struct NoiseArguments {
   const char* input_path;
   const char* output_path;
@@ -14,22 +16,37 @@ struct NoiseArguments {
   const char* density_text;
   uint32_t seed;         // 1, the generator's default, unless --seed gives another
   const char* bad_seed;  // the refused seed text, when read_arguments says bad_seed
+  // --format: the output's format, when given; otherwise the output's name decides.
+  bool format_given = false;
+  ImageFormat format = ImageFormat::p2;
+  const char* bad_format = nullptr;  // the refused format text, when read_arguments says so
+  bool quiet = false;                // --quiet: no description or success lines
 };
 
 enum class ArgumentsStatus {
   ok,
-  too_few,   // fewer than four arguments besides the options, or a --seed without its value
-  bad_seed,  // a --seed value that is not a whole number from 0 to 4294967295
+  too_few,     // fewer than four arguments besides the options, or a --seed without its value
+  bad_seed,    // a --seed value that is not a whole number from 0 to 4294967295
+  bad_format,  // a --format value other than p2, p5 and png
+  help,        // -h or --help: the help text, whatever else is given
+  version,     // --version
 };
 
 // Options come first, anywhere before a "--", which ends them and is dropped: "--seed N" (N is
-// the next argument, whatever it is) and "--seed=N"; the last one counts. Of the other
-// arguments the first four are the command's and any later ones are ignored. Seeds are checked
-// before the argument count.
+// the next argument, whatever it is) and "--seed=N", "--format F" and "--format=F" likewise;
+// the last one counts. "--quiet"; "-h", "--help" and "--version", each of which ends the reading
+// at once. Of the other arguments the first four are the command's and any later ones are
+// ignored. Seeds and formats are checked before the argument count.
 ArgumentsStatus read_arguments(int argc, const char* const* argv, NoiseArguments* arguments);
 
 // A decimal whole number from 0 to 4294967295, leading zeros allowed, and nothing else.
 bool parse_seed(const char* text, uint32_t* value);
+// "p2", "p5" or "png", exactly.
+bool parse_format(const char* text, ImageFormat* format);
+// The format funcao_exe writes: the one given, or the one the output's name asks for.
+ImageFormat output_format(const NoiseArguments& arguments);
+// The text of --help, ending in a line break.
+std::string help_text();
 
 struct NoiseSettings {
   float white;    // share of the noise points that are white, in percent
