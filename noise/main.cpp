@@ -52,8 +52,7 @@ int run_funcao_exe(int argc, char** argv) {
   NoiseArguments arguments{};
   const ArgumentsStatus given = read_arguments(argc, argv, &arguments);
   if (given == ArgumentsStatus::help) {
-    std::fputs(help_text().c_str(), stdout);
-    return 0;
+    return std::fputs(help_text().c_str(), stdout) < 0 ? 1 : 0;
   }
   if (given == ArgumentsStatus::version) {
     std::printf("funcao_exe %s\n", IMAGENOISE_VERSION);
