@@ -19,13 +19,14 @@ echo "== building Release in $build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j --target funcao_exe make_bench_input >/dev/null
 exe=${FUNCAO_EXE:-$build/funcao_exe}
-if ! "$exe" --format png "$root/examples/coins.pgm" - 30 0 2>/dev/null | head -c 4 | grep -q PNG; then
-  echo "this build of funcao_exe has no PNG (libspng-dev is missing)" >&2
-  exit 2
-fi
 
 data=$build/bench-data
 mkdir -p "$data"
+if ! "$exe" --quiet --format png "$root/examples/coins.pgm" "$data/check.png" 30 0 2>/dev/null; then
+  echo "this build of funcao_exe has no PNG (libspng-dev is missing)" >&2
+  exit 2
+fi
+rm -f "$data/check.png"
 input=$data/in_${size}.p5.pgm
 if [ ! -s "$input" ] || [ ! -s "$data/in_${size}.p2.pgm" ]; then
   echo "== making ${size}x${size} inputs in $data"

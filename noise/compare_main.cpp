@@ -19,8 +19,8 @@ namespace {
 // NOLINTBEGIN(cert-err33-c): diagnostics on standard error; one that cannot be printed is lost.
 // The library's reader without its exits: a colour file or an unreadable binary raster is
 // refused here like any other input. The run holds two images of one size and SSIM's sums: an
-// image that would not leave room for the rest is refused as newimage refuses one.
-// "-" reads standard input.
+// image that would not leave room for the rest is refused as newimage refuses one. "-" reads
+// standard input.
 Image* read_or_report(const char* path) {
   imagelib_detail::PbmInput input;
   ImageStatus status = ImageStatus::read_error;

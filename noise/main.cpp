@@ -23,8 +23,7 @@ namespace {
 // The input is read as Input_PBM reads it, except that its size is weighed against the process's
 // memory limits before the image is made, counting all the run holds: the input, its noisy copy,
 // a noise pass's bitmap and the writer's text buffer. A size that does not fit is refused as
-// newimage refuses one, instead of the run being killed part way.
-// "-" reads standard input.
+// newimage refuses one, instead of the run being killed part way. "-" reads standard input.
 Image* read_input(const char* path) {
   imagelib_detail::PbmInput input;
   ImageStatus status = ImageStatus::read_error;
