@@ -247,15 +247,19 @@ ImageStatus imagelib_detail::write_image_stream(std::FILE* out, const Image* ima
   return image_write(&sink, image, format);
 }
 
-namespace {
-
-// A status that says more than a failed write is worth its own text.
-[[noreturn]] void cannot_write(ImageStatus status) {
-  sys_abort(
-      0, status == ImageStatus::write_error ? "Can't write output file." : image_strerror(status));
+// A status that says more than a failed write (or a failed close, after an ok) is worth its own
+// text. Only the PNG writer refuses a size: PNG holds no image without pixels.
+void imagelib_detail::cannot_write(ImageStatus status) {
+  switch (status) {
+    case ImageStatus::ok:
+    case ImageStatus::write_error:
+      sys_abort(0, "Can't write output file.");
+    case ImageStatus::bad_size:
+      sys_abort(0, "An image without pixels cannot be written as PNG.");
+    default:
+      sys_abort(0, image_strerror(status));
+  }
 }
-
-}  // namespace
 
 Image* Output_PBM(Image* image, const char* path) {
   return imagelib_detail::output_image(image, path, ImageFormat::p2);
@@ -271,7 +275,7 @@ Image* imagelib_detail::output_image(Image* image, const char* path, ImageFormat
       case imagelib_detail::Replaced::done:
         return image;
       case imagelib_detail::Replaced::failed:
-        cannot_write(status);
+        imagelib_detail::cannot_write(status);
       case imagelib_detail::Replaced::not_done:
         break;
     }
@@ -290,11 +294,8 @@ Image* imagelib_detail::output_image(Image* image, const char* path, ImageFormat
     std::setvbuf(out, nullptr, _IONBF, 0);
   }
   const ImageStatus status = write_image_stream(out, image, format);
-  if (std::fclose(out) != 0 && status == ImageStatus::ok) {
-    cannot_write(ImageStatus::write_error);
-  }
-  if (status != ImageStatus::ok) {
-    cannot_write(status);
+  if (std::fclose(out) != 0 || status != ImageStatus::ok) {
+    imagelib_detail::cannot_write(status);
   }
   return image;
 }

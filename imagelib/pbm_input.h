@@ -46,6 +46,9 @@ Image* pbm_input_result(ImageStatus status, Image* image);
 Image* output_image(Image* image, const char* path, ImageFormat format);
 // Writes image in format to an open stream; the writer's status.
 ImageStatus write_image_stream(std::FILE* out, const Image* image, ImageFormat format);
+// The end of a failed write, through sys_abort: "Can't write output file." for a write (or a
+// close) that failed, a text of its own for what the format refused.
+[[noreturn]] void cannot_write(ImageStatus status);
 
 }  // namespace imagelib_detail
 

@@ -237,10 +237,7 @@ void write_output(Image* image, const char* path, std::FILE* stream, ImageFormat
   // Standard output itself (where the streams cannot be parted) is flushed, not closed: the
   // messages still follow on it.
   const bool closed = stream == stdout ? std::fflush(stream) == 0 : std::fclose(stream) == 0;
-  if (status != ImageStatus::ok && status != ImageStatus::write_error) {
-    sys_abort(0, image_strerror(status));
-  }
   if (status != ImageStatus::ok || !closed) {
-    sys_abort(0, "Can't write output file.");
+    imagelib_detail::cannot_write(status);
   }
 }

@@ -438,6 +438,12 @@ std::vector<Case> cases() {
       testsupport::grey_png(1, 2, {7, 9}, png_chunk("tEXt", std::string("origin\0-2 5", 11))),
       png_class_line(2, 1, 8), "P2\n#origin -2 5\n2 1 255\n7 9 \n\n");
   all.push_back(png);
+  Case empty_png = percentages("PNG output of an image without pixels", "30", "10", 2, {});
+  empty_png.bytes = "P2 0 3 255\n";
+  empty_png.output = "out.png";
+  empty_png.transcript = {class_line(2, 0, 3, 255), description("10.0", "30.0", "70.0"),
+                          abort_line("An image without pixels cannot be written as PNG.")};
+  all.push_back(empty_png);
   Case png_stream = png;
   png_stream.name = "PNG from - as standard input";
   png_stream.input = "-";
