@@ -232,6 +232,15 @@ class TempDirTest : public ::testing::Test {
   }
 
 #if defined(IMAGENOISE_TEST_PROCESSES)
+  // Whether the funcao_exe under test (another build's, see program()) reads and writes PNG,
+  // which this build's library need not tell: a build without PNG refuses --format png before
+  // it looks at its input.
+  bool programs_have_png() const {
+    static const bool has = run(FUNCAO_EXE, {"--format", "png", "missing.pgm", "out.png", "0", "0"})
+                                .out.rfind("This build of funcao_exe cannot write PNG", 0) != 0;
+    return has;
+  }
+
   // Runs program (another build's, see program()) with args; its standard output and error go to
   // files, or both to one file (out) when merged. A run that has not ended after time_limit seconds
   // is killed, with every process it started (a shell's pipeline).

@@ -141,7 +141,7 @@ TEST_F(CommandTest, RunsAreReproducible) {
 
 TEST_F(CommandTest, MalformedFilesAreRefusedCleanly) {
   std::vector<std::string> paths{TEST_DATA_DIR "/realfiles/negative_size.ppm"};
-  if (!image_png_supported()) {
+  if (!programs_have_png()) {
     // A PNG file under a PNM name: read by its content where the build has PNG.
     paths.push_back(TEST_DATA_DIR "/realfiles/courB08.pbm");
   }
@@ -367,7 +367,7 @@ TEST_F(CommandTest, OutputFormatFollowsTheOptionThenTheName) {
   const std::string p2 = "P2\n#origin 4 -2\n3 2 255\n1 2 3 \n4 5 6 \n\n";
   const std::string p5 = std::string("P5\n#origin 4 -2\n3 2 255\n\x01\x02\x03\x04\x05\x06");
   const std::string png_magic = std::string(testsupport::kPngSignature, 8);
-  const bool png = image_png_supported();
+  const bool png = programs_have_png();
   struct Case {
     std::vector<std::string> options;
     std::string output;
@@ -377,7 +377,7 @@ TEST_F(CommandTest, OutputFormatFollowsTheOptionThenTheName) {
       {{}, "out.pgm", p2},
       {{}, "out.txt", p2},
       {{}, "out.png", png ? png_magic : p2},
-      {{}, "OUT.PNG", png ? png_magic : p2},
+      {{}, "UPPER.PNG", png ? png_magic : p2},
       {{}, "out.png.pgm", p2},
       {{"--format", "p2"}, "out.png", p2},
       {{"--format=p5"}, "out.png", p5},
@@ -405,7 +405,7 @@ TEST_F(CommandTest, OutputFormatFollowsTheOptionThenTheName) {
 // A user goes from a PNG photograph to a noisy PNG in one command, with the noise a PNM input of
 // the same pixels gets.
 TEST_F(CommandTest, PngInputToPngOutputCarriesTheSameNoiseAsPnm) {
-  if (!image_png_supported()) {
+  if (!programs_have_png()) {
     GTEST_SKIP() << "this build has no PNG";
   }
   std::vector<int> values;
@@ -429,7 +429,7 @@ TEST_F(CommandTest, PngInputToPngOutputCarriesTheSameNoiseAsPnm) {
 }
 
 TEST_F(CommandTest, PngFormatWithoutPngIsRefusedBeforeTheInput) {
-  if (image_png_supported()) {
+  if (programs_have_png()) {
     GTEST_SKIP() << "this build has PNG";
   }
   const RunResult r = run(kExe, {"--format", "png", "missing.pgm", "out.pgm", "30", "10"});

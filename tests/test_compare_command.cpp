@@ -83,7 +83,7 @@ TEST_F(CompareCommandTest, HelpAndVersionPrintOnStandardOutputAndSucceed) {
 }
 
 TEST_F(CompareCommandTest, PngImagesMeasureAsTheirPnmCopies) {
-  if (!image_png_supported()) {
+  if (!programs_have_png()) {
     GTEST_SKIP() << "this build has no PNG";
   }
   ASSERT_EQ(run(FUNCAO_EXE, {coins(), "noisy.pgm", "30", "10"}).status, 0);

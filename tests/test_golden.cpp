@@ -192,7 +192,7 @@ TEST_F(GoldenTest, RawOutputAndPngInputStayAsPinned) {
       {"--format", "p5", "p5.pgm", "50", "100", "0xdb37d83cafb3a193"},
       {"--format", "p5", "wide.pgm", "20", "100", "0xbc75791925b90eb9"},
   };
-  if (image_png_supported()) {
+  if (programs_have_png()) {
     const std::string pixels = coins_pixels();
     file("coins.png",
          testsupport::grey_png(303, 384, std::vector<int>(pixels.begin(), pixels.end())));

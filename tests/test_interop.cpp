@@ -276,7 +276,7 @@ TEST_P(WrittenFiles, AreAcceptedAndReadBackPixelForPixel) {
   };
   std::vector<Written> formats{{"p2", "out.pgm", "PGM plain", "PGM"},
                                {"p5", "out.pgm", "PGM raw", "PGM"}};
-  if (image_png_supported()) {
+  if (programs_have_png()) {
     formats.push_back({"png", "out.png", "PGM raw", "PNG"});
   }
   for (const Size size : kSizes) {
@@ -501,7 +501,7 @@ TEST_F(InteropTest, CommittedGreymapsReadAsTheToolsReadThem) {
 
 // PNG files the tools write in a kind this reader refuses give the reason, then the usual line.
 TEST_F(InteropTest, RefusedPngFromTheToolsGiveTheirMessages) {
-  if (!image_png_supported()) {
+  if (!programs_have_png()) {
     GTEST_SKIP() << "this build has no PNG";
   }
   const std::string in = file("source.pgm", source_image({21, 4}));
