@@ -139,6 +139,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t seed = 0;
     check(arguments.bad_seed != nullptr && !parse_seed(arguments.bad_seed, &seed));
   }
+  if (given == ArgumentsStatus::bad_format) {
+    ImageFormat format = ImageFormat::p2;
+    check(arguments.bad_format != nullptr && !parse_format(arguments.bad_format, &format));
+  }
   if (given != ArgumentsStatus::ok) {
     return 0;
   }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// libFuzzer target: the PNM reader on arbitrary bytes, from memory and from a stream (a regular
-// file), which must agree; then the writer into memory, then the reader again on what was
-// written, which must give back the same size, origin and pixels.
+// libFuzzer target: the image reader (PNM, and PNG where the build has it) on arbitrary bytes,
+// from memory and from a stream (a regular file), which must agree; then each writer into memory,
+// then the reader again on what was written, which must give back the same size, origin and
+// pixels.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <memory>
 
 #include "imagelib/file_ptr.h"
+#include "imagelib/image_reader.h"
 #include "imagelib/lib.h"
 
 namespace {
@@ -70,12 +72,13 @@ bool same_image(const Image* a, const Image* b) {
 // The core's steps, with the size capped; null when refused or capped.
 ImagePtr read_image(ByteSource* in) {
   PnmHeader header{};
-  const ImageStatus status = pnm_read_header(in, &header);
+  imagelib_detail::ImageReader reader;
+  const ImageStatus status = imagelib_detail::image_read_header(in, &reader, &header);
   check(image_strerror(status) != nullptr);
   if (status != ImageStatus::ok) {
     return nullptr;
   }
-  check(header.pnm_class >= 1 && header.pnm_class <= 6);
+  check(header.pnm_class >= 0 && header.pnm_class <= 6);
   check(header.cols >= 0 && header.rows >= 0);
   if (header.rows > kMaxRows || int64_t{header.rows} * header.cols > kMaxArea) {
     return nullptr;
@@ -85,9 +88,13 @@ ImagePtr read_image(ByteSource* in) {
   ImagePtr image(made);
   image->dims->origin_row = header.origin_row;
   image->dims->origin_col = header.origin_col;
-  // Memory and a regular file report no errors, so an early end is the only way a raster falls
-  // short.
-  check(pnm_read_raster(in, &header, image.get()) == ImageStatus::ok);
+  // Memory and a regular file report no errors, so an early end is the only way a PNM raster
+  // falls short; a PNG file may be damaged anywhere.
+  const ImageStatus pixels = imagelib_detail::image_read_pixels(in, &reader, &header, image.get());
+  if (header.pnm_class == 0 && pixels == ImageStatus::bad_png) {
+    return nullptr;
+  }
+  check(pixels == ImageStatus::ok);
   return image;
 }
 
@@ -103,9 +110,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
 
-  ByteSink out = byte_sink_memory();
-  check(pnm_write_p2(&out, image.get()) == ImageStatus::ok);
-  ByteSource again = byte_source_memory(out.bytes.data(), out.bytes.size());
-  check(same_image(image.get(), read_image(&again).get()));
+  for (const ImageFormat format : {ImageFormat::p2, ImageFormat::p5, ImageFormat::png}) {
+    ByteSink out = byte_sink_memory();
+    const ImageStatus written = image_write(&out, image.get(), format);
+    if (format == ImageFormat::png &&
+        (!image_png_supported() || image->dims->rows == 0 || image->dims->cols == 0)) {
+      check(written != ImageStatus::ok);
+      continue;
+    }
+    check(written == ImageStatus::ok);
+    ByteSource again = byte_source_memory(out.bytes.data(), out.bytes.size());
+    check(same_image(image.get(), read_image(&again).get()));
+  }
   return 0;
 }

@@ -41,7 +41,62 @@ bool option_value(std::string_view name, int argc, const char* const* argv, int*
 
 }  // namespace
 
+bool parse_format(const char* text, ImageFormat* format) {
+  const std::string_view name(text);
+  if (name == "p2") {
+    *format = ImageFormat::p2;
+  } else if (name == "p5") {
+    *format = ImageFormat::p5;
+  } else if (name == "png") {
+    *format = ImageFormat::png;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+ImageFormat output_format(const NoiseArguments& arguments, const char* path) {
+  return arguments.format_given ? arguments.format : image_format_for_name(path);
+}
+
+ImageFormat output_format(const NoiseArguments& arguments) {
+  return output_format(arguments, arguments.output_path);
+}
+
+std::string help_text() {
+  return "Usage: funcao_exe <image> <output> <white points percentage> <image points percentage>\n"
+         "   or: funcao_exe [options] <image> <output> <white %> <density %>\n"
+         "\n"
+         "Adds impulse (salt and pepper) noise to a copy of a greyscale image: <density> %\n"
+         "of the pixels receive a point, <white> % of the points white (255), the rest\n"
+         "black (0). <image> is a PBM, PGM or PNG file, <output> the noisy copy. - names\n"
+         "standard input or standard output (./- names a file called -).\n"
+         "\n"
+         "Options, before a -- (which ends them):\n"
+         "  --seed N            another realisation of the noise; N from 0 to 4294967295,\n"
+         "                      default 1\n"
+         "  --format p2|p5|png  the output's format: plain PGM, raw PGM or 8-bit grey PNG.\n"
+         "                      Without it an output named *.png is PNG, any other P2.\n"
+         "  --exact             exactly the asked share of distinct pixels: a position\n"
+         "                      already hit is drawn again\n"
+         "  --mask FILE         also write the ground truth: 255 where a point landed, 0\n"
+         "                      elsewhere (its format by the same rule as the output's)\n"
+         "  --impulse fixed|random\n"
+         "                      points of 0 and 255 (the default), or of random values\n"
+         "                      0..255, the white share then unused\n"
+         "  --quiet             no description or success lines; errors are still printed\n"
+         "  -h, --help          this text\n"
+         "  --version           the version\n"
+         "\n"
+         "Exit status: 0 success; 1 bad arguments; 2 the input cannot be read or the\n"
+         "output cannot be written; 3 a percentage above 100.\n"
+         "Manual page: funcao_exe(1), shown by man funcao_exe.\n";
+}
+
 ArgumentsStatus read_arguments(int argc, const char* const* argv, NoiseArguments* arguments) {
+  bool format_given = false;
+  ImageFormat format = ImageFormat::p2;
+  bool quiet = false;
   const char* positional[4] = {};
   int given = 0;
   uint32_t chosen = 1;
@@ -61,7 +116,28 @@ ArgumentsStatus read_arguments(int argc, const char* const* argv, NoiseArguments
       }
       continue;
     }
+    if (argument == "--help" || argument == "-h") {
+      return ArgumentsStatus::help;
+    }
+    if (argument == "--version") {
+      return ArgumentsStatus::version;
+    }
+    if (argument == "--quiet") {
+      quiet = true;
+      continue;
+    }
     const char* value = nullptr;
+    if (!option_value("--format", argc, argv, &i, &value)) {
+      return ArgumentsStatus::too_few;  // the format itself is missing
+    }
+    if (value != nullptr) {
+      if (!parse_format(value, &format)) {
+        arguments->bad_format = value;
+        return ArgumentsStatus::bad_format;
+      }
+      format_given = true;
+      continue;
+    }
     if (!option_value("--seed", argc, argv, &i, &value)) {
       return ArgumentsStatus::too_few;  // the seed itself is missing
     }
@@ -110,6 +186,9 @@ ArgumentsStatus read_arguments(int argc, const char* const* argv, NoiseArguments
   arguments->exact = exact;
   arguments->impulse = impulse;
   arguments->mask_path = mask_path;
+  arguments->format_given = format_given;
+  arguments->format = format;
+  arguments->quiet = quiet;
   return ArgumentsStatus::ok;
 }
 

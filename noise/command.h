@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "imagelib/lib.h"
 #include "noise/impulse.h"
 
 struct NoiseArguments {
@@ -20,26 +21,42 @@ struct NoiseArguments {
   ImpulseKind impulse = ImpulseKind::fixed;  // --impulse fixed|random
   const char* mask_path = nullptr;           // --mask FILE, when given
   const char* bad_impulse = nullptr;         // the refused --impulse text, when bad_impulse
+  // --format: the output's format, when given; otherwise the output's name decides.
+  bool format_given = false;
+  ImageFormat format = ImageFormat::p2;
+  const char* bad_format = nullptr;  // the refused format text, when read_arguments says so
+  bool quiet = false;                // --quiet: no description or success lines
 };
 
 enum class ArgumentsStatus {
   ok,
-  too_few,      // fewer than four arguments besides the options, or a --seed without its value
+  too_few,      // fewer than four arguments besides the options, or an option without its value
   bad_seed,     // a --seed value that is not a whole number from 0 to 4294967295
   bad_impulse,  // an --impulse value other than fixed and random
   bad_mask,     // "-" as the mask's name: the mask is always a file of its own
+  bad_format,   // a --format value other than p2, p5 and png
+  help,         // -h or --help: the help text, whatever else is given
+  version,      // --version
 };
 
 // Options come first, anywhere before a "--", which ends them and is dropped: "--seed N" (N is
-// the next argument, whatever it is) and "--seed=N", "--mask FILE" and "--mask=FILE", "--impulse
-// KIND" and "--impulse=KIND", and "--exact"; the last one of each counts. A value-taking option
-// without its value counts as too few arguments. Of the other
-// arguments the first four are the command's and any later ones are ignored. Seeds are checked
-// before the argument count.
+// the next argument, whatever it is) and "--seed=N", and likewise "--format F", "--mask FILE" and
+// "--impulse KIND"; "--exact" and "--quiet"; the last one of each counts. A value-taking option
+// without its value counts as too few arguments. "-h", "--help" and "--version" each end the
+// reading at once. Of the other arguments the first four are the command's and any later ones
+// are ignored. Option values are checked before the argument count.
 ArgumentsStatus read_arguments(int argc, const char* const* argv, NoiseArguments* arguments);
 
 // A decimal whole number from 0 to 4294967295, leading zeros allowed, and nothing else.
 bool parse_seed(const char* text, uint32_t* value);
+// "p2", "p5" or "png", exactly.
+bool parse_format(const char* text, ImageFormat* format);
+// The format funcao_exe writes: the one given, or the one the output's name asks for.
+ImageFormat output_format(const NoiseArguments& arguments);
+// The same rule for another file the command writes (the mask): the format given, or its name's.
+ImageFormat output_format(const NoiseArguments& arguments, const char* path);
+// The text of --help, ending in a line break.
+std::string help_text();
 
 struct NoiseSettings {
   float white;    // share of the noise points that are white, in percent

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// pnm_compare: measures a greyscale PNM image against another of the same size, for instance a
-// denoised image against its clean source. Results go to standard output, diagnostics to
-// standard error.
+// pnm_compare: measures a greyscale PNM or PNG image against another of the same size, for instance
+// a denoised image against its clean source. Results go to standard output, diagnostics to standard
+// error.
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -10,6 +10,7 @@
 #include "imagelib/pbm_input.h"
 #include "noise/compare.h"
 #include "noise/memory_room.h"
+#include "noise/output_target.h"
 #include "noise/ssim.h"
 #include "noise/utf8_arguments.h"
 
@@ -18,10 +19,16 @@ namespace {
 // NOLINTBEGIN(cert-err33-c): diagnostics on standard error; one that cannot be printed is lost.
 // The library's reader without its exits: a colour file or an unreadable binary raster is
 // refused here like any other input. The run holds two images of one size and SSIM's sums: an
-// image that would not leave room for the rest is refused as newimage refuses one.
+// image that would not leave room for the rest is refused as newimage refuses one. "-" reads
+// standard input.
 Image* read_or_report(const char* path) {
   imagelib_detail::PbmInput input;
-  ImageStatus status = imagelib_detail::pbm_input_open(path, &input);
+  ImageStatus status = ImageStatus::read_error;
+  if (!names_standard_stream(path)) {
+    status = imagelib_detail::pbm_input_open(path, &input);
+  } else if (std::FILE* in = standard_input_stream(); in != nullptr) {
+    status = imagelib_detail::pbm_input_open_stream(in, path, &input);
+  }
   Image* image = nullptr;
   if (status == ImageStatus::ok) {
     const uint64_t one = image_bytes(input.header.rows, input.header.cols);
@@ -49,6 +56,23 @@ bool write_report(const std::string& report) {
 
 namespace {
 
+constexpr const char* kHelp =
+    "Usage: pnm_compare [--noisy <noisy image>] <image a> <image b>\n"
+    "\n"
+    "Measures image a against image b (its clean source, say), two greyscale images of one\n"
+    "size: PBM, PGM or PNG files; - names standard input (for one of the two). The results\n"
+    "go to standard output, one measure a line.\n"
+    "\n"
+    "Options:\n"
+    "  --noisy FILE the noisy image the first was made from: adds IEF, the image\n"
+    "               enhancement factor\n"
+    "  -h, --help   this text\n"
+    "  --version    the version\n"
+    "\n"
+    "Exit status: 0 success; 1 bad arguments; 2 an image cannot be read, the sizes differ, or\n"
+    "the results cannot be written.\n"
+    "Manual: man pnm_compare\n";
+
 // "pnm_compare [--noisy FILE] <image a> <image b>": the option, as "--noisy FILE" or
 // "--noisy=FILE", is the only other word allowed.
 bool read_command_line(int argc, char** argv, const char** noisy, const char** a, const char** b) {
@@ -74,6 +98,12 @@ bool read_command_line(int argc, char** argv, const char** noisy, const char** a
 }
 
 int run_pnm_compare(int argc, char** argv) {
+  if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    return write_report(kHelp) ? 0 : 2;
+  }
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    return write_report(std::string("pnm_compare ") + IMAGENOISE_VERSION + "\n") ? 0 : 2;
+  }
   const char* noisy_path = nullptr;
   const char* path_a = nullptr;
   const char* path_b = nullptr;

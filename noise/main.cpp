@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// funcao_exe: adds impulse (salt and pepper) noise to a copy of a greyscale PNM image.
+// funcao_exe: adds impulse (salt and pepper) noise to a copy of a greyscale PNM or PNG image.
 #include <cstdio>
 
 #include "imagelib/lib.h"
@@ -26,10 +26,17 @@ namespace {
 // memory limits before the image is made, counting all the run holds: the input, its noisy copy,
 // a noise pass's bitmap and the writer's text buffer, and the mask with the bitmaps it takes when
 // asked for. A size that does not fit is refused as newimage refuses one, instead of the run
-// being killed part way.
+// being killed part way. "-" reads standard input.
 Image* read_input(const char* path, bool marked, bool mask) {
   imagelib_detail::PbmInput input;
-  ImageStatus status = imagelib_detail::pbm_input_open(path, &input);
+  ImageStatus status = ImageStatus::read_error;
+  if (!names_standard_stream(path)) {
+    status = imagelib_detail::pbm_input_open(path, &input);
+  } else if (std::FILE* in = standard_input_stream(); in != nullptr) {
+    status = imagelib_detail::pbm_input_open_stream(in, path, &input);
+  } else {
+    std::printf("Can't open the PBM file named '%s'\n", path);
+  }
   Image* image = nullptr;
   if (status == ImageStatus::ok) {
     const int32_t rows = input.header.rows;
@@ -47,6 +54,17 @@ Image* read_input(const char* path, bool marked, bool mask) {
 int run_funcao_exe(int argc, char** argv) {
   NoiseArguments arguments{};
   const ArgumentsStatus given = read_arguments(argc, argv, &arguments);
+  if (given == ArgumentsStatus::help) {
+    return std::fputs(help_text().c_str(), stdout) < 0 ? 1 : 0;
+  }
+  if (given == ArgumentsStatus::version) {
+    std::printf("funcao_exe %s\n", IMAGENOISE_VERSION);
+    return 0;
+  }
+  if (given == ArgumentsStatus::bad_format) {
+    std::printf("Unknown format '%s': give p2, p5 or png.\n", arguments.bad_format);
+    return 1;
+  }
   if (given == ArgumentsStatus::bad_seed) {
     std::printf("Invalid seed '%s': give a whole number from 0 to 4294967295.\n",
                 arguments.bad_seed);
@@ -62,9 +80,23 @@ int run_funcao_exe(int argc, char** argv) {
         "percentage>\n");
     return 1;
   }
+  const ImageFormat format = output_format(arguments);
+  const ImageFormat mask_format =
+      arguments.mask_path == nullptr ? format : output_format(arguments, arguments.mask_path);
+  if ((format == ImageFormat::png || mask_format == ImageFormat::png) && !image_png_supported()) {
+    std::printf(
+        "This build of funcao_exe cannot write PNG files (it was built without "
+        "libspng): give --format p2 or p5.\n");
+    return 2;
+  }
   ignore_write_signals();
   // Decided before anything is printed, so that no message lands in the image.
-  std::FILE* image_out = claim_standard_output(arguments.output_path);
+  const bool to_stream = names_standard_stream(arguments.output_path);
+  std::FILE* image_out =
+      to_stream ? claim_standard_output_stream() : claim_standard_output(arguments.output_path);
+  if (to_stream && image_out == nullptr) {
+    sys_abort(0, "Can't open output file.");
+  }
   Image*& input = funcao_exe_input;
   Image*& noisy = funcao_exe_noisy;
   // The input is read before the percentages are looked at, so its faults are reported first.
@@ -80,16 +112,18 @@ int run_funcao_exe(int argc, char** argv) {
     freeimage(input);
     return 3;
   }
-  std::printf("Ruido impulsivo com %s %% de pontos da imagem\n",
-              percentage_text(settings.density).c_str());
-  if (arguments.impulse == ImpulseKind::random) {
-    // The white share has no meaning for values of their own; it was read and checked only so
-    // that the arguments keep their places.
-    std::printf(" %s %% compostos de valores aleatorios\n", percentage_text(100.0).c_str());
-  } else {
-    std::printf(" %s %% compostos de pontos brancos\n", percentage_text(settings.white).c_str());
-    std::printf(" %s %% compostos de pontos pretos\n",
-                percentage_text(100.0 - static_cast<double>(settings.white)).c_str());
+  if (!arguments.quiet) {
+    std::printf("Ruido impulsivo com %s %% de pontos da imagem\n",
+                percentage_text(settings.density).c_str());
+    if (arguments.impulse == ImpulseKind::random) {
+      // The white share has no meaning for values of their own; it was read and checked only so
+      // that the arguments keep their places.
+      std::printf(" %s %% compostos de valores aleatorios\n", percentage_text(100.0).c_str());
+    } else {
+      std::printf(" %s %% compostos de pontos brancos\n", percentage_text(settings.white).c_str());
+      std::printf(" %s %% compostos de pontos pretos\n",
+                  percentage_text(100.0 - static_cast<double>(settings.white)).c_str());
+    }
   }
 
   copy(&noisy, input);
@@ -107,8 +141,8 @@ int run_funcao_exe(int argc, char** argv) {
     sys_abort(0, "No more storage.");  // the bitmap of where the points land
   }
   if (want_mask) {
-    switch (write_output_and_mask(noisy, arguments.output_path, image_out, options.mask,
-                                  arguments.mask_path)) {
+    switch (write_output_and_mask(noisy, arguments.output_path, image_out, format, options.mask,
+                                  arguments.mask_path, mask_format)) {
       case PairWritten::done:
         break;
       case PairWritten::cannot_open_output:
@@ -120,14 +154,14 @@ int run_funcao_exe(int argc, char** argv) {
       case PairWritten::cannot_write_mask:
         sys_abort(0, "Can't write mask file.");
     }
-  } else if (image_out == nullptr) {
-    Output_PBM(noisy, arguments.output_path);
-  } else if (!pbm_write(image_out, noisy) || std::fclose(image_out) != 0) {
-    sys_abort(0, "Can't write output file.");
+  } else {
+    write_output(noisy, arguments.output_path, image_out, format);
   }
 
-  std::printf("SUCESSO!\n");
-  std::printf("O arquivo se encontra em '%s'.\n", arguments.output_path);
+  if (!arguments.quiet) {
+    std::printf("SUCESSO!\n");
+    std::printf("O arquivo se encontra em '%s'.\n", arguments.output_path);
+  }
   return 0;
 }
 

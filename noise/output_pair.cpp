@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "noise/output_pair.h"
 
+#include "imagelib/pbm_input.h"
 #include "imagelib/platform/file_open.h"
 #include "imagelib/platform/replace_file.h"
 
@@ -12,9 +13,9 @@ struct Destination {
   std::FILE* stream = nullptr;
 };
 
-// Every file goes through this one writer, in the output's format.
-bool write_image(std::FILE* out, const Image* image) {
-  return pbm_write(out, image);
+// Both files go through the command's one writer, each in its own format.
+bool write_image(std::FILE* out, const Image* image, ImageFormat format) {
+  return imagelib_detail::write_image_stream(out, image, format) == ImageStatus::ok;
 }
 
 bool open_directly(const char* path, Destination* destination) {
@@ -57,7 +58,8 @@ void abandon(Destination* output, Destination* mask) {
 }  // namespace
 
 PairWritten write_output_and_mask(const Image* image, const char* output_path, std::FILE* image_out,
-                                  const Image* mask, const char* mask_path) {
+                                  ImageFormat format, const Image* mask, const char* mask_path,
+                                  ImageFormat mask_format) {
   Destination output;
   Destination mask_file;
   // Temporary files first, which change nothing yet; direct writes, which truncate at once, only
@@ -80,12 +82,13 @@ PairWritten write_output_and_mask(const Image* image, const char* output_path, s
     abandon(&output, &mask_file);
     return PairWritten::cannot_open_mask;
   }
-  const bool mask_written = write_image(mask_file.stream, mask) && close_stream(&mask_file);
+  const bool mask_written =
+      write_image(mask_file.stream, mask, mask_format) && close_stream(&mask_file);
   if (!mask_written) {
     abandon(&output, &mask_file);
     return PairWritten::cannot_write_mask;
   }
-  const bool output_written = write_image(output.stream, image) && close_stream(&output);
+  const bool output_written = write_image(output.stream, image, format) && close_stream(&output);
   if (!output_written) {
     abandon(&output, &mask_file);
     return PairWritten::cannot_write_output;

@@ -2,6 +2,9 @@
 #include "noise/output_target.h"
 
 #include <csignal>
+#include <cstring>
+
+#include "imagelib/pbm_input.h"
 
 #if __has_include(<unistd.h>)
 #include <sys/stat.h>
@@ -159,3 +162,82 @@ std::FILE* claim_standard_output(const char*) {
   return nullptr;
 }
 #endif
+
+bool names_standard_stream(const char* path) {
+  return std::strcmp(path, "-") == 0;
+}
+
+#if defined(_POSIX_VERSION)
+std::FILE* claim_standard_output_stream() {
+  const int image_fd = dup(STDOUT_FILENO);
+  if (image_fd < 0) {
+    return nullptr;
+  }
+  // fdopen keeps the descriptor's own mode: "w" neither truncates nor undoes O_APPEND.
+  std::FILE* image = fdopen(image_fd, "w");
+  if (image == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    if (image != nullptr) {
+      // NOLINTNEXTLINE(cert-err33-c): nothing was written through it.
+      std::fclose(image);
+    } else {
+      close(image_fd);
+    }
+    return nullptr;
+  }
+  // NOLINTNEXTLINE(cert-err33-c): a buffered stdout only delays the messages.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  return image;
+}
+
+std::FILE* standard_input_stream() {
+  return stdin;
+}
+#elif defined(_WIN32)
+std::FILE* claim_standard_output_stream() {
+  const int image_fd = _dup(_fileno(stdout));
+  if (image_fd < 0) {
+    return nullptr;
+  }
+  std::FILE* image = _setmode(image_fd, _O_BINARY) < 0 ? nullptr : _fdopen(image_fd, "wb");
+  if (image == nullptr || _dup2(_fileno(stderr), _fileno(stdout)) < 0) {
+    if (image != nullptr) {
+      // NOLINTNEXTLINE(cert-err33-c): nothing was written through it.
+      std::fclose(image);
+    } else {
+      _close(image_fd);
+    }
+    return nullptr;
+  }
+  // NOLINTNEXTLINE(cert-err33-c): a buffered stdout only delays the messages.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  return image;
+}
+
+std::FILE* standard_input_stream() {
+  // Binary, so that a raw raster or a PNG file comes through byte for byte.
+  return _setmode(_fileno(stdin), _O_BINARY) < 0 ? nullptr : stdin;
+}
+#else
+// Without a way to part the two streams, the image and the messages share standard output.
+std::FILE* claim_standard_output_stream() {
+  return stdout;
+}
+
+std::FILE* standard_input_stream() {
+  return stdin;
+}
+#endif
+
+void write_output(Image* image, const char* path, std::FILE* stream, ImageFormat format) {
+  if (stream == nullptr) {
+    imagelib_detail::output_image(image, path, format);
+    return;
+  }
+  const ImageStatus status = imagelib_detail::write_image_stream(stream, image, format);
+  // Standard output itself (where the streams cannot be parted) is flushed, not closed: the
+  // messages still follow on it.
+  const bool closed = stream == stdout ? std::fflush(stream) == 0 : std::fclose(stream) == 0;
+  if (status != ImageStatus::ok || !closed) {
+    imagelib_detail::cannot_write(status);
+  }
+}

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "imagelib/lib.h"
+
 // A write that fails, to a pipe whose reader has gone or beyond a file size limit, is reported
 // as a failed write instead of ending the process by a signal.
 void ignore_write_signals();
@@ -16,5 +18,22 @@ void ignore_write_signals();
 // terminal, /dev/null, another file) and where the platform cannot tell. Call it before anything
 // is printed on standard output.
 std::FILE* claim_standard_output(const char* output_path);
+
+// Whether a path argument is "-", which names standard input as an input and standard output as
+// an output.
+bool names_standard_stream(const char* path);
+
+// "-" as the output: standard output carries the image alone, as claim_standard_output arranges
+// it, whatever standard output is (a terminal too). The stream keeps its own mode, so an append
+// redirection appends; on Windows it is switched to binary. Null when it cannot be had.
+std::FILE* claim_standard_output_stream();
+
+// "-" as the input: standard input, switched to binary on Windows.
+std::FILE* standard_input_stream();
+
+// The command's one way of writing an image: to stream in format (and closing it) when stream is
+// not null, else to the file at path as Output_PBM writes it. A failure ends the process through
+// sys_abort.
+void write_output(Image* image, const char* path, std::FILE* stream, ImageFormat format);
 
 #endif

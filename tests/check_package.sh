@@ -38,8 +38,9 @@ for file in usr/bin/funcao_exe usr/bin/pnm_compare "usr/$libdir/libimagelib.a" \
   grep -qx "\./$file" <<<"$contents" || { echo "not in the package: $file"; exit 1; }
 done
 # The copyright file is in Debian's machine-readable form.
-dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/imagenoise/copyright |
-  grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' ||
+# Read whole first: grep -q stops at its match, which would end the pipe's writers by SIGPIPE.
+copyright=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/imagenoise/copyright)
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' <<<"$copyright" ||
   { echo "copyright: not in the machine-readable form"; exit 1; }
 
 if ! command -v lintian >/dev/null; then

@@ -11,9 +11,11 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -71,6 +73,83 @@ inline ImagePtr image_of(int32_t rows, int32_t cols, const std::vector<int>& val
     image->pixels[i / cols][i % cols] = static_cast<unsigned char>(values.at(i));
   }
   return image;
+}
+
+// PNG files made by hand, for the readers' refusals and damaged files: each chunk with its
+// checksum, the pixels in stored (uncompressed) deflate blocks.
+inline uint32_t png_crc(const std::string& bytes) {
+  uint32_t crc = 0xffffffffu;
+  for (const char byte : bytes) {
+    crc ^= static_cast<unsigned char>(byte);
+    for (int k = 0; k < 8; ++k) {
+      crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+  }
+  return crc ^ 0xffffffffu;
+}
+
+inline std::string big_endian(uint32_t value) {
+  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+          static_cast<char>(value >> 8), static_cast<char>(value)};
+}
+
+inline std::string png_chunk(const std::string& type, const std::string& data) {
+  return big_endian(static_cast<uint32_t>(data.size())) + type + data +
+         big_endian(png_crc(type + data));
+}
+
+inline std::string png_ihdr(uint32_t cols, uint32_t rows, int depth, int colour_type,
+                            int interlace = 0) {
+  return png_chunk("IHDR", big_endian(cols) + big_endian(rows) + static_cast<char>(depth) +
+                               static_cast<char>(colour_type) + std::string(2, '\0') +
+                               static_cast<char>(interlace));
+}
+
+// A zlib stream of stored blocks holding raw.
+inline std::string zlib_stored(const std::string& raw) {
+  std::string out = "\x78\x01";
+  size_t at = 0;
+  do {
+    const size_t n = std::min<size_t>(raw.size() - at, 65535);
+    const bool last = at + n == raw.size();
+    out += static_cast<char>(last ? 1 : 0);
+    out += static_cast<char>(n & 0xff);
+    out += static_cast<char>(n >> 8);
+    out += static_cast<char>(~n & 0xff);
+    out += static_cast<char>((~n >> 8) & 0xff);
+    out += raw.substr(at, n);
+    at += n;
+  } while (at < raw.size());
+  uint32_t a = 1;
+  uint32_t b = 0;
+  for (const char byte : raw) {
+    a = (a + static_cast<unsigned char>(byte)) % 65521;
+    b = (b + a) % 65521;
+  }
+  return out + big_endian((b << 16) | a);
+}
+
+constexpr const char* kPngSignature = "\x89PNG\r\n\x1a\n";
+
+// A PNG file: IHDR, the chunks given (whole, checksums included), the scanlines (each with its
+// filter byte) in one IDAT, and IEND.
+inline std::string png_file(const std::string& ihdr, const std::string& scanlines,
+                            const std::string& chunks = "") {
+  return std::string(kPngSignature, 8) + ihdr + chunks + png_chunk("IDAT", zlib_stored(scanlines)) +
+         png_chunk("IEND", "");
+}
+
+// An 8-bit grey PNG of rows x cols pixels, values in row-major order, unfiltered.
+inline std::string grey_png(uint32_t rows, uint32_t cols, const std::vector<int>& values,
+                            const std::string& chunks = "") {
+  std::string scanlines;
+  for (uint32_t r = 0; r < rows; ++r) {
+    scanlines += '\0';
+    for (uint32_t c = 0; c < cols; ++c) {
+      scanlines += static_cast<char>(values.at(r * cols + c));
+    }
+  }
+  return png_file(png_ihdr(cols, rows, 8, 0), scanlines, chunks);
 }
 
 // The folder IMAGENOISE_TEST_PROGRAMS names, or nullptr when it names none.
@@ -153,6 +232,15 @@ class TempDirTest : public ::testing::Test {
   }
 
 #if defined(IMAGENOISE_TEST_PROCESSES)
+  // Whether the funcao_exe under test (another build's, see program()) reads and writes PNG,
+  // which this build's library need not tell: a build without PNG refuses --format png before
+  // it looks at its input.
+  bool programs_have_png() const {
+    static const bool has = run(FUNCAO_EXE, {"--format", "png", "missing.pgm", "out.png", "0", "0"})
+                                .out.rfind("This build of funcao_exe cannot write PNG", 0) != 0;
+    return has;
+  }
+
   // Runs program (another build's, see program()) with args; its standard output and error go to
   // files, or both to one file (out) when merged. A run that has not ended after time_limit seconds
   // is killed, with every process it started (a shell's pipeline).

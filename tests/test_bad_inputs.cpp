@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -43,6 +44,11 @@ Piece class_line(int pnm_class, int cols, int rows, int max) {
              " columns X " + std::to_string(rows) + " rows Max=" + std::to_string(max) + "\n");
 }
 
+Piece png_class_line(int cols, int rows, int depth) {
+  return err("\nPNG file size " + std::to_string(cols) + " columns X " + std::to_string(rows) +
+             " rows depth " + std::to_string(depth) + "\n");
+}
+
 Piece abort_line(const std::string& message) {
   return err("**** System library ABORT 0: " + message + " ****\n");
 }
@@ -72,9 +78,16 @@ struct Case {
 
 // Standard input as the path /dev/stdin exists on POSIX systems only: a Windows program under
 // wine reaches the pipe through wine's own mapping of Unix paths, which is no Windows behaviour.
+// "-" is skipped there too: the runs feed it from a shell pipe, which a wasm program under node
+// cannot read and a Windows one reaches only through wine.
 bool names_stdin(const Case& c) {
-  return c.input == "/dev/stdin" || std::find(c.compare_args.begin(), c.compare_args.end(),
-                                              "/dev/stdin") != c.compare_args.end();
+  for (const char* name : {"/dev/stdin", "-"}) {
+    if (c.input == name ||
+        std::find(c.compare_args.begin(), c.compare_args.end(), name) != c.compare_args.end()) {
+      return true;
+    }
+  }
+  return false;
 }
 
 Case refused(std::string name, std::string bytes, const std::string& message) {
@@ -130,7 +143,8 @@ Case percentages(std::string name, std::string white, std::string density, int s
   return c;
 }
 
-std::vector<Case> cases() {
+// png_programs: whether the programs under test have PNG.
+std::vector<Case> cases(bool png_programs) {
   const std::string cant_open_missing = "Can't open the PBM file named 'missing.pgm'\n";
   std::vector<Case> all;
 
@@ -416,6 +430,96 @@ std::vector<Case> cases() {
       class_line(5, 1, 1, 255), class_line(2, 1, 1, 255),
       out("Erro 0\nErro_medio 0\nSinal_ruido nan\nPSNR inf dB\nMSE 0\nSSIM nan\nMAE 0\n")};
   all.push_back(compare_short);
+
+  // "-" is standard input, a pipe included; "./-" is the file.
+  Case dash = read_as("- as standard input", "", class_line(2, 1, 1, 255),
+                      "P2\n#origin 0 0\n1 1 255\n7 \n\n");
+  dash.input = "-";
+  dash.feed = "printf 'P2 1 1 255\\n7\\n'";
+  all.push_back(dash);
+  Case dash_file = refused("./- names a file", "", "");
+  dash_file.input = "./-";
+  dash_file.transcript = {out("Can't open the PBM file named './-'\nNo input image ('./-')\n")};
+  all.push_back(dash_file);
+  Case dash_empty = not_pnm("- as an empty standard input", "");
+  dash_empty.input = "-";
+  dash_empty.feed = "true";
+  dash_empty.transcript = {out("Not a PBM/PGM/PPM file.\nNo input image ('-')\n")};
+  all.push_back(dash_empty);
+  Case compare_dash = compare_short;
+  compare_dash.name = "pnm_compare, - as standard input";
+  compare_dash.feed = "printf 'P2 1 1 255\\n0\\n'";
+  compare_dash.compare_args = {"-", "good.pgm"};
+  compare_dash.transcript = {
+      class_line(2, 1, 1, 255), class_line(2, 1, 1, 255),
+      out("Erro 0\nErro_medio 0\nSinal_ruido nan\nPSNR inf dB\nMSE 0\nSSIM nan\nMAE 0\n")};
+  all.push_back(compare_dash);
+
+  // PNG files: refused after their class line with a reason naming a conversion, or as damaged;
+  // in a build without PNG, as any other file that is not PNM.
+  using testsupport::png_chunk;
+  using testsupport::png_file;
+  using testsupport::png_ihdr;
+  const std::string grey = testsupport::grey_png(1, 1, {7});
+  if (!png_programs) {
+    all.push_back(not_pnm("PNG without PNG support", grey));
+    return all;
+  }
+  const std::string to_grey = "convert it to 8-bit grey first (pngtopnm in.png";
+  const std::string no_input = "No input image ('in.pnm')\n";
+  for (const auto& [name, colour_type, depth, reason] :
+       {std::tuple{"PNG colour", 2, 8, "PNG colour image: " + to_grey + " | ppmtopgm > in.pgm).\n"},
+        {"PNG colour with alpha", 6, 8,
+         "PNG colour image: " + to_grey + " | ppmtopgm > in.pgm).\n"},
+        {"PNG grey with alpha", 4, 8,
+         "PNG image with an alpha channel: " + to_grey + " > in.pgm).\n"},
+        {"PNG 16-bit grey", 0, 16,
+         "PNG image of 16 bits per sample: " + to_grey + " | pamdepth 255 > in.pgm).\n"}}) {
+    Case c = refused(name, png_file(png_ihdr(3, 2, depth, colour_type), ""), "");
+    c.transcript = {png_class_line(3, 2, depth), out(reason + no_input)};
+    all.push_back(c);
+  }
+  Case palette = refused("PNG palette with a colour entry",
+                         png_file(png_ihdr(1, 1, 8, 3), std::string(2, '\0'),
+                                  png_chunk("PLTE", std::string("\x01\x02\x03", 3))),
+                         "");
+  palette.transcript = {png_class_line(1, 1, 8), out("PNG colour image: " + to_grey +
+                                                     " | ppmtopgm > in.pgm).\n" + no_input)};
+  all.push_back(palette);
+  const std::string damaged = "Bad PNG file: cut off, or damaged.\n";
+  all.push_back(refused("PNG signature only", grey.substr(0, 8), damaged));
+  Case cut = refused("PNG cut off in its pixels", grey.substr(0, 40), "");
+  cut.transcript = {png_class_line(1, 1, 8), out(damaged + no_input)};
+  all.push_back(cut);
+  Case huge = refused("PNG of 2147483647 x 2147483647 pixels",
+                      png_file(png_ihdr(INT32_MAX, INT32_MAX, 8, 0), ""), "");
+  huge.transcript = {png_class_line(INT32_MAX, INT32_MAX, 8),
+                     out("Out of storage in NEWIMAGE.\n" + no_input)};
+  all.push_back(huge);
+  Case png = read_as(
+      "PNG read",
+      testsupport::grey_png(1, 2, {7, 9}, png_chunk("tEXt", std::string("origin\0-2 5", 11))),
+      png_class_line(2, 1, 8), "P2\n#origin -2 5\n2 1 255\n7 9 \n\n");
+  all.push_back(png);
+  Case empty_png = percentages("PNG output of an image without pixels", "30", "10", 2, {});
+  empty_png.bytes = "P2 0 3 255\n";
+  empty_png.output = "out.png";
+  empty_png.transcript = {class_line(2, 0, 3, 255), description("10.0", "30.0", "70.0"),
+                          abort_line("An image without pixels cannot be written as PNG.")};
+  all.push_back(empty_png);
+  Case png_stream = png;
+  png_stream.name = "PNG from - as standard input";
+  png_stream.input = "-";
+  png_stream.feed = "cat in.pnm";
+  all.push_back(png_stream);
+  Case compare_png = compare_short;
+  compare_png.name = "pnm_compare, PNG colour input";
+  compare_png.bytes = png_file(png_ihdr(1, 1, 8, 2), "");
+  compare_png.status = 2;
+  compare_png.transcript = {png_class_line(1, 1, 8),
+                            out("PNG colour image: " + to_grey + " | ppmtopgm > in.pgm).\n"),
+                            err("pnm_compare: cannot read 'in.pnm'\n")};
+  all.push_back(compare_png);
   return all;
 }
 
@@ -426,7 +530,7 @@ class BadInputTest : public testsupport::TempDirTest {};
 TEST_F(BadInputTest, EachEndsWithItsMessagesStatusAndOutput) {
   const bool windows = testsupport::program_system() == "Windows";
   const bool wasm = testsupport::program_system() == "Emscripten";
-  for (const Case& c : cases()) {
+  for (const Case& c : cases(programs_have_png())) {
     SCOPED_TRACE(c.name);
     if (windows && names_stdin(c)) {
       std::printf("not on Windows: %s (/dev/stdin)\n", c.name.c_str());
@@ -627,4 +731,30 @@ TEST_F(BadInputTest, OutputNamedAsStandardOutputHoldsOnlyTheImage) {
       run("/bin/sh", {"-c", "exec \"$0\" in.pgm \"$1\" 30 10 >/dev/null", kExe, null_device});
   EXPECT_EQ(null.status, 0);
   EXPECT_EQ(null.err, class_line(5, 400, 300, 255).text);
+}
+
+// "-" as the output is standard output, whatever it is: the image alone there, the messages on
+// standard error, the stream's own mode kept (an append redirection appends); "./-" is a file.
+TEST_F(BadInputTest, DashAsOutputIsStandardOutputInItsOwnMode) {
+  if (testsupport::program_system() == "Emscripten") {
+    GTEST_SKIP() << "a wasm program's standard streams under node are not the host's descriptors";
+  }
+  file("in.pgm", "P5 40 30 255\n" + std::string(40 * 30, '\x80'));
+  ASSERT_EQ(run(kExe, {"in.pgm", "reference.pgm", "30", "10"}).status, 0);
+  const std::string image = slurp(dir_ / "reference.pgm");
+  const std::string messages =
+      class_line(5, 40, 30, 255).text + description("10.0", "30.0", "70.0").text;
+  file("image.pgm", kKept);
+  for (const auto& [command, expected] : {std::pair{"exec \"$0\" in.pgm - 30 10 >image.pgm", image},
+                                          {"exec \"$0\" in.pgm - 30 10 >>image.pgm", image + image},
+                                          {"\"$0\" in.pgm - 30 10 | cat >image.pgm", image}}) {
+    const RunResult r = run("/bin/sh", {"-c", command, kExe});
+    EXPECT_EQ(r.status, 0) << command;
+    EXPECT_EQ(r.out, "") << command;
+    EXPECT_EQ(r.err, messages + success("-").text) << command;
+    EXPECT_EQ(slurp(dir_ / "image.pgm"), expected) << command;
+  }
+  const RunResult named = run(kExe, {"in.pgm", "./-", "30", "10"});
+  EXPECT_EQ(named.status, 0);
+  EXPECT_EQ(slurp(dir_ / "-"), image);
 }

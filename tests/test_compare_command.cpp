@@ -121,3 +121,27 @@ TEST_F(CompareCommandTest, IefOfAPerfectFilterIsInfiniteAndOfNoNoiseNotANumber) 
   const RunResult none = compare({"--noisy", a, a, a});
   EXPECT_EQ(none.out.substr(none.out.find("MAE ")), "MAE 0\nIEF nan\n");
 }
+
+TEST_F(CompareCommandTest, HelpAndVersionPrintOnStandardOutputAndSucceed) {
+  for (const char* option : {"--help", "-h"}) {
+    const RunResult result = compare({option});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(
+        result.out.rfind("Usage: pnm_compare [--noisy <noisy image>] <image a> <image b>\n", 0),
+        0u);
+    EXPECT_NE(result.out.find("man pnm_compare"), std::string::npos);
+  }
+  const RunResult version = compare({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "pnm_compare " IMAGENOISE_VERSION "\n");
+}
+
+TEST_F(CompareCommandTest, PngImagesMeasureAsTheirPnmCopies) {
+  if (!programs_have_png()) {
+    GTEST_SKIP() << "this build has no PNG";
+  }
+  ASSERT_EQ(run(FUNCAO_EXE, {coins(), "noisy.pgm", "30", "10"}).status, 0);
+  ASSERT_EQ(run(FUNCAO_EXE, {coins(), "noisy.png", "30", "10"}).status, 0);
+  ASSERT_EQ(run(FUNCAO_EXE, {coins(), "clean.png", "30", "0"}).status, 0);
+  EXPECT_EQ(compare({"noisy.png", "clean.png"}).out, compare({"noisy.pgm", coins()}).out);
+}

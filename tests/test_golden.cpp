@@ -181,3 +181,29 @@ TEST_F(GoldenTest, OutputBytesStayExactlyAsPinned) {
         << g.input << ' ' << g.white << ' ' << g.density;
   }
 }
+
+// The raw output holds the P2 output's pixels and origin; its bytes are pinned the same way. A
+// PNG input gives the very bytes its PNM twin gives.
+TEST_F(GoldenTest, RawOutputAndPngInputStayAsPinned) {
+  file("p5.pgm", slurp(EXAMPLES_DIR "/coins.pgm"));
+  file("wide.pgm", synthetic_p5(1001, 37));
+  std::vector<std::vector<std::string>> runs = {
+      {"--format", "p5", "p5.pgm", "30", "10", "0x2a6e2408a77ef5f4"},
+      {"--format", "p5", "p5.pgm", "50", "100", "0xdb37d83cafb3a193"},
+      {"--format", "p5", "wide.pgm", "20", "100", "0xbc75791925b90eb9"},
+  };
+  if (programs_have_png()) {
+    const std::string pixels = coins_pixels();
+    file("coins.png",
+         testsupport::grey_png(303, 384, std::vector<int>(pixels.begin(), pixels.end())));
+    runs.push_back({"--format", "p2", "coins.png", "30", "10", "0x2ef9c0727944ce1e"});
+  }
+  for (const std::vector<std::string>& g : runs) {
+    const RunResult r = run(kExe, {g[0], g[1], g[2], "out.pgm", g[3], g[4]});
+    EXPECT_EQ(r.status, 0) << g[2];
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "0x%016llx",
+                  static_cast<unsigned long long>(fnv1a(slurp(dir_ / "out.pgm"))));
+    EXPECT_EQ(std::string(hex), g[5]) << g[1] << ' ' << g[2] << ' ' << g[3] << ' ' << g[4];
+  }
+}

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Interoperability with the PNM tools users have beside this one: netpbm, ImageMagick and
-// Pillow, run as installed on this machine. Each test skips, saying so, when its tool is absent.
+// Interoperability with the PNM and PNG tools users have beside this one: netpbm, ImageMagick
+// and Pillow, run as installed on this machine. Each test skips, saying so, when its tool is
+// absent.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -120,11 +121,18 @@ struct Seen {
   std::vector<int> pixels;
 };
 
+bool is_png(const std::string& path) {
+  return slurp(path).compare(0, 8, testsupport::kPngSignature, 8) == 0;
+}
+
 // netpbm rewrites the file as plain PNM, which this parses; a plain bitmap's digits may run
-// together, so each one is a pixel.
+// together, so each one is a pixel. A PNG file goes through pngtopnm and then to maximum 255,
+// which scales its samples as PNG does.
 Seen seen_by_netpbm(const std::string& path) {
   Seen seen;
-  const Shell plain = sh("pamtopnm -plain " + quoted(path));
+  const Shell plain =
+      sh(is_png(path) ? "pngtopnm " + quoted(path) + " | pamdepth 255 2>/dev/null | pamtopnm -plain"
+                      : "pamtopnm -plain " + quoted(path));
   if (plain.status != 0 || plain.out.size() < 2) {
     return seen;
   }
@@ -260,38 +268,56 @@ TEST_P(WrittenFiles, AreAcceptedAndReadBackPixelForPixel) {
   if (!tools().has(tool)) {
     GTEST_SKIP() << name_of(tool) << " is not installed; install it to run this test";
   }
+  struct Written {
+    const char* format;
+    const char* name;
+    const char* pamfile;  // what pamfile says of it (after pngtopnm for PNG)
+    const char* identify;
+  };
+  std::vector<Written> formats{{"p2", "out.pgm", "PGM plain", "PGM"},
+                               {"p5", "out.pgm", "PGM raw", "PGM"}};
+  if (programs_have_png()) {
+    formats.push_back({"png", "out.png", "PGM raw", "PNG"});
+  }
   for (const Size size : kSizes) {
     for (const char* density : {"0", "40"}) {
-      SCOPED_TRACE(std::to_string(size.cols) + "x" + std::to_string(size.rows) + ", density " +
-                   density);
-      file("in.pgm", source_image(size));
-      const RunResult made = run(kExe, {"in.pgm", "out.pgm", "30", density});
-      ASSERT_EQ(made.status, 0) << made.out;
-      const std::string out = (dir_ / "out.pgm").string();
-      Size read_size{};
-      const std::vector<int> written = read_with_imagelib(out, &read_size);
-      ASSERT_EQ(written.size(), static_cast<size_t>(size.cols) * size.rows);
+      for (const Written& format : formats) {
+        SCOPED_TRACE(std::to_string(size.cols) + "x" + std::to_string(size.rows) + ", density " +
+                     density + ", " + format.format);
+        file("in.pgm", source_image(size));
+        const RunResult made =
+            run(kExe, {"--format", format.format, "in.pgm", format.name, "30", density});
+        ASSERT_EQ(made.status, 0) << made.out;
+        const std::string out = (dir_ / format.name).string();
+        Size read_size{};
+        const std::vector<int> written = read_with_imagelib(out, &read_size);
+        ASSERT_EQ(written.size(), static_cast<size_t>(size.cols) * size.rows);
 
-      const std::string dims = std::to_string(size.cols) + " by " + std::to_string(size.rows);
-      if (tool == Tool::netpbm) {
-        const Shell described = sh("pamfile " + quoted(out));
-        EXPECT_EQ(described.status, 0);
-        EXPECT_NE(described.out.find("PGM plain, " + dims + "  maxval 255"), std::string::npos)
-            << described.out;
+        const std::string dims = std::to_string(size.cols) + " by " + std::to_string(size.rows);
+        if (tool == Tool::netpbm) {
+          const Shell described =
+              sh(std::string(format.format) == "png" ? "pngtopnm " + quoted(out) + " | pamfile"
+                                                     : "pamfile " + quoted(out));
+          EXPECT_EQ(described.status, 0);
+          EXPECT_NE(described.out.find(std::string(format.pamfile) + ", " + dims + "  maxval 255"),
+                    std::string::npos)
+              << described.out;
+        }
+        if (tool == Tool::imagemagick) {
+          const Shell described = sh(tools().identify + " " + quoted(out));
+          EXPECT_EQ(described.status, 0);
+          EXPECT_NE(
+              described.out.find(" " + std::string(format.identify) + " " +
+                                 std::to_string(size.cols) + "x" + std::to_string(size.rows) + " "),
+              std::string::npos)
+              << described.out;
+        }
+        const Seen seen = seen_by(tool, out, /*bitmap=*/false);
+        ASSERT_TRUE(seen.accepted) << name_of(tool) << " refused " << out;
+        EXPECT_EQ(seen.cols, size.cols);
+        EXPECT_EQ(seen.rows, size.rows);
+        EXPECT_EQ(seen.pixels, written);
       }
-      if (tool == Tool::imagemagick) {
-        const Shell described = sh(tools().identify + " " + quoted(out));
-        EXPECT_EQ(described.status, 0);
-        EXPECT_NE(described.out.find(" PGM " + std::to_string(size.cols) + "x" +
-                                     std::to_string(size.rows) + " "),
-                  std::string::npos)
-            << described.out;
-      }
-      const Seen seen = seen_by(tool, out, /*bitmap=*/false);
-      ASSERT_TRUE(seen.accepted) << name_of(tool) << " refused " << slurp(out);
-      EXPECT_EQ(seen.cols, size.cols);
-      EXPECT_EQ(seen.rows, size.rows);
-      EXPECT_EQ(seen.pixels, written);
     }
   }
 }
@@ -303,6 +329,8 @@ INSTANTIATE_TEST_SUITE_P(Interop, WrittenFiles,
                          });
 
 // Files the other tools write, read by Input_PBM.
+constexpr const char* kPng = "\x89P";
+
 struct ForeignCase {
   Tool tool;
   const char* label;
@@ -336,6 +364,28 @@ const ForeignCase kForeign[] = {
      "{python} -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2], "
      "\"PPM\")' {in} {out}",
      "P5", false},
+    // PNG files: grey of every depth, palettes, interlacing; compared as grey levels 0..255.
+    {Tool::netpbm, "png_8bit", "pnmtopng {in} > {out}", kPng, false},
+    {Tool::netpbm, "png_interlaced", "pnmtopng -interlace {in} > {out}", kPng, false},
+    {Tool::netpbm, "png_1bit", "pamthreshold -simple {in} | pamtopnm | pnmtopng > {out}", kPng,
+     false},
+    {Tool::netpbm, "png_2bit", "pamdepth 3 {in} | pnmtopng > {out}", kPng, false},
+    {Tool::netpbm, "png_4bit", "pamdepth 15 {in} | pnmtopng > {out}", kPng, false},
+    {Tool::imagemagick, "png_8bit", "{convert} {in} -depth 8 png:{out}", kPng, false},
+    {Tool::imagemagick, "png_palette", "{convert} {in} -colors 16 png8:{out}", kPng, false},
+    {Tool::imagemagick, "png_interlaced", "{convert} {in} -interlace PNG png:{out}", kPng, false},
+    {Tool::pillow, "png_8bit",
+     "{python} -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2], "
+     "\"PNG\")' {in} {out}",
+     kPng, false},
+    {Tool::pillow, "png_palette",
+     "{python} -c 'import sys; from PIL import Image; "
+     "Image.open(sys.argv[1]).convert(\"P\").save(sys.argv[2], \"PNG\")' {in} {out}",
+     kPng, false},
+    {Tool::pillow, "png_1bit",
+     "{python} -c 'import sys; from PIL import Image; "
+     "Image.open(sys.argv[1]).convert(\"1\").save(sys.argv[2], \"PNG\")' {in} {out}",
+     kPng, false},
 };
 
 void PrintTo(const ForeignCase& writer, std::ostream* out) {
@@ -364,6 +414,10 @@ TEST_P(ForeignFiles, ReadWithThePixelValuesTheToolsReport) {
   if (!tools().has(writer.tool)) {
     GTEST_SKIP() << name_of(writer.tool) << " is not installed; install it to run this test";
   }
+  const bool png = writer.magic == kPng;
+  if (png && !image_png_supported()) {
+    GTEST_SKIP() << "this build has no PNG";
+  }
   const bool bitmap = std::string(writer.magic) == "P1" || std::string(writer.magic) == "P4";
   for (const Size size : kSizes) {
     SCOPED_TRACE(std::to_string(size.cols) + "x" + std::to_string(size.rows));
@@ -372,7 +426,9 @@ TEST_P(ForeignFiles, ReadWithThePixelValuesTheToolsReport) {
     ASSERT_EQ(sh(expand(writer.command, in, out)).status, 0) << writer.command;
     const std::string bytes = slurp(out);
     ASSERT_EQ(bytes.substr(0, 2), writer.magic);
-    EXPECT_EQ(bytes.find("\n#") != std::string::npos, writer.comment) << bytes.substr(0, 60);
+    if (!png) {
+      EXPECT_EQ(bytes.find("\n#") != std::string::npos, writer.comment) << bytes.substr(0, 60);
+    }
 
     Size read_size{};
     const std::vector<int> read = read_with_imagelib(out, &read_size);
@@ -441,6 +497,76 @@ TEST_F(InteropTest, CommittedGreymapsReadAsTheToolsReadThem) {
   if (asked == 0) {
     GTEST_SKIP() << "none of netpbm, ImageMagick and Pillow is installed";
   }
+}
+
+// PNG files the tools write in a kind this reader refuses give the reason, then the usual line.
+TEST_F(InteropTest, RefusedPngFromTheToolsGiveTheirMessages) {
+  if (!programs_have_png()) {
+    GTEST_SKIP() << "this build has no PNG";
+  }
+  const std::string in = file("source.pgm", source_image({21, 4}));
+  const std::string colour = std::string(TEST_DATA_DIR) + "/realfiles/hopper_8bit_plain.ppm";
+  const std::string to_grey = "convert it to 8-bit grey first (pngtopnm in.png";
+  const std::string colour_text = "PNG colour image: " + to_grey + " | ppmtopgm > in.pgm).\n";
+  const std::string alpha_text = "PNG image with an alpha channel: " + to_grey + " > in.pgm).\n";
+  const std::string deep_text =
+      "PNG image of 16 bits per sample: " + to_grey + " | pamdepth 255 > in.pgm).\n";
+  const std::string pillow =
+      "{python} -c 'import sys; from PIL import Image; "
+      "Image.open(sys.argv[1]).convert(\"";
+  const std::string save = "\").save(sys.argv[2], \"PNG\")' {in} {out}";
+  struct Refusal {
+    Tool tool;
+    std::string command;
+    std::string text;
+  };
+  const std::vector<Refusal> refusals{
+      {Tool::netpbm, "pnmtopng " + quoted(colour) + " > {out}", colour_text},
+      // -force: without it pnmtopng writes the smallest file that holds the same pixels.
+      {Tool::netpbm, "pnmtopng -force -alpha={in} {in} > {out}", alpha_text},
+      {Tool::netpbm, "pamdepth 65535 {in} | pnmtopng -force > {out}", deep_text},
+      {Tool::imagemagick, "{convert} {in} -type TrueColor png24:{out}", colour_text},
+      {Tool::imagemagick, "{convert} {in} -depth 16 -define png:bit-depth=16 png:{out}", deep_text},
+      {Tool::pillow, pillow + "RGB" + save, colour_text},
+      {Tool::pillow, pillow + "LA" + save, alpha_text},
+  };
+  int asked = 0;
+  for (const Refusal& refusal : refusals) {
+    if (!tools().has(refusal.tool)) {
+      continue;
+    }
+    ++asked;
+    const std::string out = (dir_ / "refused.png").string();
+    ASSERT_EQ(sh(expand(refusal.command, in, out)).status, 0) << refusal.command;
+    const RunResult r = run(kExe, {out, "o.pgm", "30", "10"});
+    EXPECT_EQ(r.status, 2) << refusal.command;
+    EXPECT_EQ(r.out, refusal.text + "No input image ('" + out + "')\n") << refusal.command;
+  }
+  if (asked == 0) {
+    GTEST_SKIP() << "none of netpbm, ImageMagick and Pillow is installed";
+  }
+}
+
+// Pillow refuses large plain greymaps (its text reader's limit); the raw one is read whole.
+TEST_F(InteropTest, PillowReadsALargeRawGreymap) {
+  if (!tools().has(Tool::pillow)) {
+    GTEST_SKIP() << "Pillow is not installed; install it to run this test";
+  }
+  const Size size{4096, 4096};
+  std::string raw = "P5\n4096 4096\n255\n";
+  for (int32_t i = 0; i < size.cols * size.rows; ++i) {
+    raw += static_cast<char>(i % 251);
+  }
+  file("big.pgm", raw);
+  ASSERT_EQ(run(kExe, {"--format", "p5", "big.pgm", "noisy.pgm", "30", "10"}).status, 0);
+  const std::string out = (dir_ / "noisy.pgm").string();
+  Size read_size{};
+  const std::vector<int> written = read_with_imagelib(out, &read_size);
+  const Seen seen = seen_by(Tool::pillow, out, /*bitmap=*/false);
+  ASSERT_TRUE(seen.accepted);
+  EXPECT_EQ(seen.cols, size.cols);
+  EXPECT_EQ(seen.rows, size.rows);
+  EXPECT_TRUE(seen.pixels == written);
 }
 
 // scikit-image's structural_similarity with the settings pnm_compare follows. Debian's

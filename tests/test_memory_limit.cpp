@@ -170,9 +170,14 @@ TEST_F(MemoryLimitTest, EveryAddressSpaceLimitEndsWithTheImageOrARefusal) {
       EXPECT_EQ(testsupport::slurp(dir_ / "o.pgm"), expected);
       ++written;
     } else {
-      EXPECT_EQ(r.out, "Out of storage in NEWIMAGE.\nNo input image ('in.pgm')\n");
+      // Barely above what the program starts under, even the input's stream may not be had.
+      const bool unopened =
+          r.out == "Can't open the PBM file named 'in.pgm'\nNo input image ('in.pgm')\n";
+      if (!unopened) {
+        EXPECT_EQ(r.out, "Out of storage in NEWIMAGE.\nNo input image ('in.pgm')\n");
+      }
       EXPECT_FALSE(std::filesystem::exists(dir_ / "o.pgm"));
-      ++refused;
+      refused += unopened ? 0 : 1;
     }
   }
   EXPECT_GT(written, 0);
