@@ -107,11 +107,12 @@ install(FILES ${doc_dir}/copyright ${changelog} DESTINATION ${CMAKE_INSTALL_DOCD
 set(CPACK_PACKAGE_NAME imagenoise)
 set(CPACK_PACKAGE_VENDOR "imagenoise maintainers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-  "impulse noise for greyscale PNM images, with its image library")
+  "impulse noise for greyscale PNM and PNG images, with its image library")
 # Debian's description lines stay within 80 columns.
 # (CPack puts the summary first.)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "funcao_exe adds impulse noise to a copy of a PBM or PGM image and writes it as
-a plain PGM file; pnm_compare measures how far two greyscale images differ.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "funcao_exe adds impulse noise to a copy of a PBM, PGM or PNG image and writes
+it as plain or raw PGM or as PNG, with the mask of the pixels it changed;
+pnm_compare measures how far two greyscale images differ.
 The package also holds imagelib, the static C++ library both are built on,
 with its headers, CMake package and pkg-config file.")
 set(CPACK_PACKAGE_CONTACT "imagenoise maintainers <maintainers@imagenoise.invalid>"
