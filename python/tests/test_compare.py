@@ -1,0 +1,91 @@
+# SPDX-License-Identifier: MIT
+"""compare: pnm_compare's values, bit for bit, and the exact measures against numpy and
+scikit-image."""
+import math
+
+import numpy as np
+import pytest
+
+import imagenoise
+
+from conftest import EXAMPLES, photo_like, run, write_p5
+
+SINGLE_PRECISION = {"Erro", "Erro_medio"}
+
+
+def pnm_compare_values(pnm_compare, a_path, b_path):
+    values = {}
+    for line in run(pnm_compare, a_path, b_path).stdout.splitlines():
+        name, value = line.split()[:2]
+        values[name] = float(value)
+    return values
+
+
+def same_value(ours, theirs, name):
+    if math.isnan(theirs):
+        return math.isnan(ours)
+    if name in SINGLE_PRECISION:
+        # Printed with 9 digits, which read back to the very single-precision value.
+        return np.float32(ours) == np.float32(theirs) and float(np.float32(ours)) == ours
+    return ours == theirs  # 17 digits read back to the very double
+
+
+PAIRS = {
+    "noisy photograph": lambda: (imagenoise.impulse_noise(imagenoise.read(EXAMPLES / "coins.pgm"),
+                                                         30, 10, seed=4),
+                                 imagenoise.read(EXAMPLES / "coins.pgm")),
+    "equal": lambda: (photo_like(20, 20), photo_like(20, 20)),
+    "all zero": lambda: (np.zeros((12, 12), np.uint8), np.zeros((12, 12), np.uint8)),
+    "smaller than the window": lambda: (photo_like(5, 40), photo_like(5, 40, seed=1)),
+    "large, sums past 2^24": lambda: (photo_like(300, 310),
+                                      imagenoise.impulse_noise(photo_like(300, 310), 50, 60)),
+}
+
+
+@pytest.mark.parametrize("name", PAIRS.keys())
+def test_values_are_pnm_compares_bit_for_bit(pnm_compare, tmp_path, name):
+    a, b = PAIRS[name]()
+    expected = pnm_compare_values(pnm_compare, write_p5(tmp_path / "a.pgm", a),
+                                  write_p5(tmp_path / "b.pgm", b))
+    measures = imagenoise.compare(a, b)
+    assert set(measures) == set(expected)
+    for key, value in expected.items():
+        assert same_value(measures[key], value, key), (key, measures[key], value)
+
+
+def test_the_order_matters_only_to_sinal_ruido():
+    a = np.full((1, 1), 10, np.uint8)
+    b = np.full((1, 1), 13, np.uint8)
+    ab = imagenoise.compare(a, b)
+    ba = imagenoise.compare(b, a)
+    assert (ab["Erro"], ab["Erro_medio"], ab["Sinal_ruido"]) == (9, 3, 169 / 9)
+    assert ba["Sinal_ruido"] == 100 / 9
+    assert {k: v for k, v in ab.items() if k not in ("Sinal_ruido", "SSIM")} == \
+        {k: v for k, v in ba.items() if k not in ("Sinal_ruido", "SSIM")}
+
+
+def test_equal_images_measure_as_the_command_says():
+    image = photo_like(16, 16)
+    measures = imagenoise.compare(image, image)
+    assert measures["Erro"] == 0 and measures["MSE"] == 0 and measures["SSIM"] == 1
+    assert measures["Sinal_ruido"] == math.inf and measures["PSNR"] == math.inf
+
+
+def test_mse_and_psnr_are_numpys_exact_values():
+    clean = photo_like(64, 80)
+    noisy = imagenoise.impulse_noise(clean, 40, 30, seed=8)
+    difference = clean.astype(np.int64) - noisy.astype(np.int64)
+    mse = float((difference**2).sum()) / difference.size
+    measures = imagenoise.compare(noisy, clean)
+    assert measures["MSE"] == mse
+    assert measures["PSNR"] == pytest.approx(10 * math.log10(255**2 / mse), rel=1e-15)
+
+
+def test_ssim_is_scikit_images_within_1e_7():
+    metrics = pytest.importorskip("skimage.metrics")
+    clean = imagenoise.read(EXAMPLES / "coins.pgm")
+    for density in (5, 50):
+        noisy = imagenoise.impulse_noise(clean, 50, density, seed=density)
+        expected = metrics.structural_similarity(noisy, clean, gaussian_weights=True, sigma=1.5,
+                                                 use_sample_covariance=False, data_range=255)
+        assert imagenoise.compare(noisy, clean)["SSIM"] == pytest.approx(expected, abs=1e-7)

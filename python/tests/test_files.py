@@ -1,0 +1,121 @@
+# SPDX-License-Identifier: MIT
+"""read and write: the pixels and origin of the files, and failures as exceptions."""
+import os
+import pathlib
+
+import numpy as np
+import pytest
+
+import imagenoise
+
+from conftest import EXAMPLES, TEST_DATA, photo_like, run, write_p5
+
+
+def plain_pgm_pixels(path):
+    """The pixels of a P2 file the command wrote, parsed independently of the module."""
+    words = [w for line in path.read_text().splitlines() if not line.startswith("#")
+             for w in line.split()]
+    assert words[0] == "P2"
+    cols, rows = int(words[1]), int(words[2])
+    return np.array(words[4:], dtype=np.int64).astype(np.uint8).reshape(rows, cols)
+
+
+def test_read_gives_the_pixels_the_command_writes(funcao_exe, tmp_path):
+    for path in [EXAMPLES / "coins.pgm", *sorted((TEST_DATA / "realfiles").glob("hopper_*bit*.p?m"))]:
+        if "16bit" in path.name or path.suffix == ".ppm":
+            continue
+        run(funcao_exe, path, tmp_path / "copy.pgm", 0, 0)
+        image = imagenoise.read(path)
+        assert image.dtype == np.uint8 and image.flags.c_contiguous
+        np.testing.assert_array_equal(image, plain_pgm_pixels(tmp_path / "copy.pgm"), path.name)
+
+
+def test_a_bitmap_keeps_its_bits_as_0_and_1():
+    image = imagenoise.read(TEST_DATA / "realfiles" / "hopper_1bit.pbm")
+    assert set(np.unique(image)) == {0, 1}
+
+
+def test_the_origin_is_read_and_written_as_row_then_column(tmp_path):
+    pixels = photo_like(5, 7)
+    write_p5(tmp_path / "in.pgm", pixels, origin=(-3, 11))
+    image, origin = imagenoise.read(tmp_path / "in.pgm", with_origin=True)
+    assert origin == (-3, 11)
+    assert imagenoise.read(EXAMPLES / "coins.pgm", with_origin=True)[1] == (0, 0)
+    imagenoise.write(tmp_path / "out.pgm", image, origin=origin)
+    assert (tmp_path / "out.pgm").read_text().splitlines()[:3] == ["P2", "#origin 11 -3", "7 5 255"]
+    again, origin_again = imagenoise.read(str(tmp_path / "out.pgm"), with_origin=True)
+    np.testing.assert_array_equal(again, pixels)
+    assert origin_again == (-3, 11)
+
+
+def test_write_takes_strided_views_and_refuses_bad_origins(tmp_path):
+    pixels = photo_like(20, 30)
+    imagenoise.write(tmp_path / "view.pgm", pixels[::-2, ::3])
+    np.testing.assert_array_equal(imagenoise.read(tmp_path / "view.pgm"), pixels[::-2, ::3])
+    for origin, error in (((1,), TypeError), ((0, 2**31), ValueError), ((0.5, 0), TypeError),
+                          ([1, 2], TypeError)):
+        with pytest.raises(error):
+            imagenoise.write(tmp_path / "bad.pgm", pixels, origin=origin)
+    with pytest.raises(ValueError, match="format"):
+        imagenoise.write(tmp_path / "bad.pgm", pixels, format="tiff")
+    assert not (tmp_path / "bad.pgm").exists()
+
+
+def test_a_file_that_cannot_be_opened_is_an_os_error_with_path_and_reason(tmp_path):
+    missing = tmp_path / "missing.pgm"
+    with pytest.raises(FileNotFoundError) as caught:
+        imagenoise.read(missing)
+    assert caught.value.filename == str(missing) and caught.value.strerror
+    with pytest.raises(OSError) as caught:
+        imagenoise.read(tmp_path)
+    assert caught.value.filename == str(tmp_path)
+    with pytest.raises(FileNotFoundError) as caught:
+        imagenoise.write(tmp_path / "no" / "such" / "dir.pgm", photo_like(2, 2))
+    assert caught.value.filename == str(tmp_path / "no" / "such" / "dir.pgm")
+
+
+@pytest.mark.skipif(os.name != "posix" or os.geteuid() == 0, reason="root may write anywhere")
+def test_a_file_that_cannot_be_written_is_a_permission_error(tmp_path):
+    locked = tmp_path / "locked"
+    locked.mkdir()
+    locked.chmod(0o500)
+    with pytest.raises(PermissionError):
+        imagenoise.write(locked / "out.pgm", photo_like(2, 2))
+
+
+MALFORMED = {
+    "empty.pgm": "Not a PBM/PGM/PPM file.",
+    "p7.pam": "Not a PBM/PGM/PPM file.",
+    "p2x.pgm": "Bad PBM/PGM/PPM header.",
+    "truncated_header.pgm": "Bad PBM/PGM/PPM header.",
+    "overflow_width.pgm": "Bad PBM/PGM/PPM header.",
+    "p2_maxval_1023.pgm": "More than 8 bits per sample (maximum 1023).",
+    "p5_maxval_65535.pgm": "More than 8 bits per sample (maximum 65535).",
+}
+
+
+@pytest.mark.parametrize("name", MALFORMED.keys())
+def test_a_file_that_is_not_an_image_is_a_value_error_with_the_readers_text(name):
+    path = TEST_DATA / "malformed" / name
+    with pytest.raises(ValueError) as caught:
+        imagenoise.read(path)
+    assert str(caught.value) == f"'{path}': {MALFORMED[name]}"
+
+
+def test_a_colour_file_is_a_value_error():
+    with pytest.raises(ValueError, match="Colour image"):
+        imagenoise.read(TEST_DATA / "realfiles" / "hopper_8bit_plain.ppm")
+
+
+@pytest.mark.parametrize("name", ["giant_rows.pgm", "giant_size.pgm"])
+def test_a_short_file_claiming_a_huge_size_is_a_memory_error_not_the_end(name):
+    with pytest.raises(MemoryError, match=name):
+        imagenoise.read(TEST_DATA / "malformed" / name)
+
+
+def test_nothing_is_printed(capfd, tmp_path):
+    imagenoise.read(EXAMPLES / "coins.pgm")
+    with pytest.raises(ValueError):
+        imagenoise.read(TEST_DATA / "malformed" / "p2x.pgm")
+    imagenoise.write(tmp_path / "out.pgm", photo_like(3, 3))
+    assert capfd.readouterr() == ("", "")
