@@ -4,6 +4,7 @@
 // standard error.
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "imagelib/lib.h"
 #include "imagelib/pbm_input.h"
@@ -48,27 +49,68 @@ bool write_report(const std::string& report) {
 
 namespace {
 
+// "pnm_compare [--noisy FILE] <image a> <image b>": the option, as "--noisy FILE" or
+// "--noisy=FILE", is the only other word allowed.
+bool read_command_line(int argc, char** argv, const char** noisy, const char** a, const char** b) {
+  constexpr std::string_view kNoisy = "--noisy";
+  int next = 1;
+  *noisy = nullptr;
+  if (next < argc) {
+    const std::string_view first(argv[next]);
+    if (first == kNoisy && next + 1 < argc) {
+      *noisy = argv[next + 1];
+      next += 2;
+    } else if (first.substr(0, kNoisy.size() + 1) == "--noisy=") {
+      *noisy = argv[next] + kNoisy.size() + 1;
+      next += 1;
+    }
+  }
+  if (argc - next != 2) {
+    return false;
+  }
+  *a = argv[next];
+  *b = argv[next + 1];
+  return true;
+}
+
 int run_pnm_compare(int argc, char** argv) {
-  if (argc != 3) {
-    std::fputs("Usage: pnm_compare <image a> <image b>\n", stderr);
+  const char* noisy_path = nullptr;
+  const char* path_a = nullptr;
+  const char* path_b = nullptr;
+  if (!read_command_line(argc, argv, &noisy_path, &path_a, &path_b)) {
+    std::fputs("Usage: pnm_compare [--noisy <noisy image>] <image a> <image b>\n", stderr);
     return 1;
   }
-  Image* a = read_or_report(argv[1]);
+  Image* a = read_or_report(path_a);
   if (a == nullptr) {
     return 2;
   }
-  Image* b = read_or_report(argv[2]);
+  Image* b = read_or_report(path_b);
   if (b == nullptr) {
     freeimage(a);
     return 2;
   }
+  Image* noisy = noisy_path != nullptr ? read_or_report(noisy_path) : nullptr;
   int status = 0;
-  if (same_size(a, b)) {
-    status = write_report(format_comparison(compare_images(a, b))) ? 0 : 2;
-  } else {
-    std::fprintf(stderr, "pnm_compare: the images differ in size: %s\n",
-                 format_size_mismatch(argv[1], a, argv[2], b).c_str());
+  if (noisy_path != nullptr && noisy == nullptr) {
     status = 2;
+  } else if (!same_size(a, b)) {
+    std::fprintf(stderr, "pnm_compare: the images differ in size: %s\n",
+                 format_size_mismatch(path_a, a, path_b, b).c_str());
+    status = 2;
+  } else if (noisy != nullptr && !same_size(noisy, b)) {
+    std::fprintf(stderr, "pnm_compare: the images differ in size: %s\n",
+                 format_size_mismatch(noisy_path, noisy, path_b, b).c_str());
+    status = 2;
+  } else {
+    std::string report = format_comparison(compare_images(a, b));
+    if (noisy != nullptr) {
+      report += format_ief(image_enhancement_factor(a, b, noisy));
+    }
+    status = write_report(report) ? 0 : 2;
+  }
+  if (noisy != nullptr) {
+    freeimage(noisy);
   }
   freeimage(b);
   freeimage(a);

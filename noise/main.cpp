@@ -8,6 +8,7 @@
 #include "noise/impulse.h"
 #include "noise/memory_room.h"
 #include "noise/noise.h"
+#include "noise/output_pair.h"
 #include "noise/output_target.h"
 #include "noise/utf8_arguments.h"
 
@@ -17,14 +18,16 @@
 // They have external linkage: the compiler could otherwise turn them into locals.
 Image* funcao_exe_input = nullptr;
 Image* funcao_exe_noisy = nullptr;
+Image* funcao_exe_mask = nullptr;
 
 namespace {
 
 // The input is read as Input_PBM reads it, except that its size is weighed against the process's
 // memory limits before the image is made, counting all the run holds: the input, its noisy copy,
-// a noise pass's bitmap and the writer's text buffer. A size that does not fit is refused as
-// newimage refuses one, instead of the run being killed part way.
-Image* read_input(const char* path) {
+// a noise pass's bitmap and the writer's text buffer, and the mask with the bitmaps it takes when
+// asked for. A size that does not fit is refused as newimage refuses one, instead of the run
+// being killed part way.
+Image* read_input(const char* path, bool marked, bool mask) {
   imagelib_detail::PbmInput input;
   ImageStatus status = imagelib_detail::pbm_input_open(path, &input);
   Image* image = nullptr;
@@ -32,8 +35,9 @@ Image* read_input(const char* path) {
     const int32_t rows = input.header.rows;
     const int32_t cols = input.header.cols;
     const uint64_t one = image_bytes(rows, cols);
-    const uint64_t others =
-        one + noise_detail::impulse_scratch_bytes(rows, cols) + kPnmWriteScratch;
+    const uint64_t others = one + (mask ? one : 0) +
+                            noise_detail::impulse_run_scratch_bytes(rows, cols, marked) +
+                            kPnmWriteScratch;
     status =
         imagelib_detail::pbm_input_read(&input, noise_detail::image_limit(one, others), &image);
   }
@@ -48,6 +52,10 @@ int run_funcao_exe(int argc, char** argv) {
                 arguments.bad_seed);
     return 1;
   }
+  if (given == ArgumentsStatus::bad_impulse) {
+    std::printf("Invalid impulse kind '%s': give fixed or random.\n", arguments.bad_impulse);
+    return 1;
+  }
   if (given != ArgumentsStatus::ok) {
     std::printf(
         "Usage: funcao_exe <image> <output> <white points percentage> <image points "
@@ -60,7 +68,8 @@ int run_funcao_exe(int argc, char** argv) {
   Image*& input = funcao_exe_input;
   Image*& noisy = funcao_exe_noisy;
   // The input is read before the percentages are looked at, so its faults are reported first.
-  input = read_input(arguments.input_path);
+  const bool want_mask = arguments.mask_path != nullptr;
+  input = read_input(arguments.input_path, arguments.exact || want_mask, want_mask);
   if (input == nullptr) {
     std::printf("No input image ('%s')\n", arguments.input_path);
     return 2;
@@ -73,13 +82,45 @@ int run_funcao_exe(int argc, char** argv) {
   }
   std::printf("Ruido impulsivo com %s %% de pontos da imagem\n",
               percentage_text(settings.density).c_str());
-  std::printf(" %s %% compostos de pontos brancos\n", percentage_text(settings.white).c_str());
-  std::printf(" %s %% compostos de pontos pretos\n",
-              percentage_text(100.0 - static_cast<double>(settings.white)).c_str());
+  if (arguments.impulse == ImpulseKind::random) {
+    // The white share has no meaning for values of their own; it was read and checked only so
+    // that the arguments keep their places.
+    std::printf(" %s %% compostos de valores aleatorios\n", percentage_text(100.0).c_str());
+  } else {
+    std::printf(" %s %% compostos de pontos brancos\n", percentage_text(settings.white).c_str());
+    std::printf(" %s %% compostos de pontos pretos\n",
+                percentage_text(100.0 - static_cast<double>(settings.white)).c_str());
+  }
 
   copy(&noisy, input);
-  add_impulse_noise(noisy, settings.white, settings.density, arguments.seed);
-  if (image_out == nullptr) {
+  ImpulseOptions options = impulse_options(arguments);
+  if (want_mask) {
+    Image*& mask = funcao_exe_mask;
+    mask = newimage(input->dims->rows, input->dims->cols);
+    if (mask == nullptr) {
+      sys_abort(0, "No more storage.");
+    }
+    options.mask = mask;
+  }
+  if (add_impulse_noise(noisy, settings.white, settings.density, arguments.seed, options).white <
+      0) {
+    sys_abort(0, "No more storage.");  // the bitmap of where the points land
+  }
+  if (want_mask) {
+    switch (write_output_and_mask(noisy, arguments.output_path, image_out, options.mask,
+                                  arguments.mask_path)) {
+      case PairWritten::done:
+        break;
+      case PairWritten::cannot_open_output:
+        sys_abort(0, "Can't open output file.");
+      case PairWritten::cannot_open_mask:
+        sys_abort(0, "Can't open mask file.");
+      case PairWritten::cannot_write_output:
+        sys_abort(0, "Can't write output file.");
+      case PairWritten::cannot_write_mask:
+        sys_abort(0, "Can't write mask file.");
+    }
+  } else if (image_out == nullptr) {
     Output_PBM(noisy, arguments.output_path);
   } else if (!pbm_write(image_out, noisy) || std::fclose(image_out) != 0) {
     sys_abort(0, "Can't write output file.");

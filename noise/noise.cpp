@@ -93,6 +93,10 @@ void place_draws(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols) {
   }
 }
 
+size_t bitmap_row_words(int32_t cols) {
+  return static_cast<size_t>(cols) / 64 + (cols % 64 != 0 ? 1 : 0);
+}
+
 namespace {
 
 // Points are drawn a batch at a time, the generator's values for a whole batch at once.
@@ -194,16 +198,11 @@ void sweep_row(unsigned char* pixels, uint64_t* marks, int32_t cols, unsigned ch
   }
 }
 
-// 64-bit words of the bitmap a row of cols pixels takes.
-size_t row_words(int32_t cols) {
-  return static_cast<size_t>(cols) / 64 + (cols % 64 != 0 ? 1 : 0);
-}
-
 // False, having changed nothing, when the bitmap cannot be had.
 bool write_marked(Image* image, int64_t count, unsigned char value, RandState* state) {
   const int32_t rows = image->dims->rows;
   const int32_t cols = image->dims->cols;
-  const size_t words = row_words(cols);
+  const size_t words = bitmap_row_words(cols);
   const std::unique_ptr<uint64_t[], FreeDeleter> bitmap(
       static_cast<uint64_t*>(std::calloc(static_cast<size_t>(rows) * words, sizeof(uint64_t))));
   if (bitmap == nullptr) {
@@ -239,7 +238,7 @@ bool marks_pay(int32_t rows, int32_t cols, int64_t count) {
 
 uint64_t impulse_scratch_bytes(int32_t rows, int32_t cols) {
   return rows > 0 && marks_pay(rows, cols, int64_t{rows} * cols)
-             ? static_cast<uint64_t>(rows) * row_words(cols) * sizeof(uint64_t)
+             ? static_cast<uint64_t>(rows) * bitmap_row_words(cols) * sizeof(uint64_t)
              : 0;
 }
 
@@ -256,20 +255,119 @@ void add_impulses(Image* image, int64_t count, unsigned char value, RandState* s
                [&](int32_t n, PointBatch* batch) { draw_impulses(image, state, n, value, batch); });
 }
 
-void add_impulses_until_uniform(Image* image, int64_t count, unsigned char value,
-                                RandState* state) {
+namespace {
+
+// Points drawn one at a time, each of them looked at before the next: a batch of the generator's
+// values is made at once all the same, and where the points stop part way the generator is
+// brought back to just past the last one used.
+constexpr int32_t kVisitBatch = 512;
+
+// Draws up to limit points, each a row, a column and (with_value) a value, and calls
+// visit(row, column, value) for each until it returns false. Returns the points drawn.
+template <typename Visit>
+int64_t visit_points(RandState* state, int32_t rows, int32_t cols, bool with_value, int64_t limit,
+                     Visit visit) {
+  const uint32_t row_scale = index_scale(rows);
+  const uint32_t col_scale = index_scale(cols);
+  const int32_t stride = with_value ? 3 : 2;
+  int32_t draws[3 * kVisitBatch];
+  int64_t done = 0;
+  while (done < limit) {
+    const int32_t n = limit - done < kVisitBatch ? static_cast<int32_t>(limit - done) : kVisitBatch;
+    const RandState before = *state;
+    rand_fill(state, draws, stride * n);
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t* point = draws + static_cast<ptrdiff_t>(stride) * i;
+      const int32_t row = scaled_index(point[0], row_scale, rows);
+      const int32_t col = scaled_index(point[1], col_scale, cols);
+      const int value = with_value ? point[2] >> 23 : 0;
+      if (!visit(row, col, value)) {
+        *state = before;
+        rand_fill(state, draws, stride * (i + 1));
+        return done + i + 1;
+      }
+    }
+    done += n;
+  }
+  return done;
+}
+
+int bit_count(uint64_t word) {
+  word = word - ((word >> 1) & 0x5555555555555555U);
+  word = (word & 0x3333333333333333U) + ((word >> 2) & 0x3333333333333333U);
+  word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0FU;
+  return static_cast<int>((word * 0x0101010101010101U) >> 56);
+}
+
+struct BitRef {
+  uint64_t* word;
+  uint64_t bit;
+};
+
+BitRef bit_of(uint64_t* bitmap, size_t words, int32_t row, int32_t col) {
+  const auto column = static_cast<uint32_t>(col);
+  return {bitmap + static_cast<size_t>(row) * words + column / 64, uint64_t{1} << (column % 64)};
+}
+
+// The pixels of a row that hold value and, where landed is not null, are marked there, as bits.
+void mark_row_holding(const unsigned char* pixels, const uint64_t* landed, uint64_t* bits,
+                      int32_t cols, unsigned char value) {
+  for (int32_t c0 = 0, j = 0; c0 < cols; c0 += 64, ++j) {
+    const int32_t end = cols - c0 < 64 ? cols - c0 : 64;
+    uint64_t word = 0;
+    for (int32_t k = 0; k < end; ++k) {
+      word |= static_cast<uint64_t>(pixels[c0 + k] == value) << k;
+    }
+    bits[j] = landed == nullptr ? word : word & landed[j];
+  }
+}
+
+// A pass of more points than pixels, each storing value. Once every pixel holds value (and is
+// marked in landed, when there is one), no later draw changes anything: the draws are made into a
+// bitmap of those pixels, which stays in the caches where the image does not, until then, and the
+// generator skips the rest. The image is changed in one sweep at the end.
+int64_t uniform_pass(Image* image, int64_t count, unsigned char value, RandState* state,
+                     uint64_t* landed, uint64_t* held) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  const size_t words = bitmap_row_words(cols);
+  int64_t left = int64_t{rows} * cols;
+  for (int32_t r = 0; r < rows; ++r) {
+    const size_t first = static_cast<size_t>(r) * words;
+    mark_row_holding(image->pixels[r], landed == nullptr ? nullptr : landed + first, held + first,
+                     cols, value);
+    for (size_t j = 0; j < words; ++j) {
+      left -= bit_count(held[first + j]);
+    }
+  }
+  int64_t drawn = 0;
+  if (left > 0) {
+    drawn = visit_points(state, rows, cols, false, count, [&](int32_t row, int32_t col, int) {
+      const BitRef mark = bit_of(held, words, row, col);
+      left -= (*mark.word & mark.bit) == 0 ? 1 : 0;
+      *mark.word |= mark.bit;
+      return left > 0;
+    });
+  }
+  // Two draws per position; count < 2^63, so twice it fits 64 bits unsigned.
+  rand_skip(state, 2 * static_cast<uint64_t>(count - drawn));
+  for (int32_t r = 0; r < rows; ++r) {
+    uint64_t* marks = held + static_cast<size_t>(r) * words;
+    if (landed != nullptr) {
+      for (size_t j = 0; j < words; ++j) {
+        landed[static_cast<size_t>(r) * words + j] |= marks[j];
+      }
+    }
+    sweep_row(image->pixels[r], marks, cols, value);
+  }
+  return drawn;
+}
+
+// The pass without a bitmap, when none can be had: each draw looks at the image itself.
+int64_t uniform_pass_unmarked(Image* image, int64_t count, unsigned char value, RandState* state) {
   const int32_t rows = image->dims->rows;
   const int32_t cols = image->dims->cols;
   const int64_t pixels = static_cast<int64_t>(rows) * cols;
-  if (pixels == 0) {
-    return;  // as add_impulses: no draws at all
-  }
-  // Up to one draw per pixel the plain pass runs: it is the common case, and counting the pixels
-  // left to change would cost as much as the pass itself.
-  if (count <= pixels) {
-    add_impulses(image, count, value, state);
-    return;
-  }
   add_impulses(image, pixels, value, state);
   count -= pixels;
   int64_t left = 0;  // pixels that do not hold value yet
@@ -279,18 +377,108 @@ void add_impulses_until_uniform(Image* image, int64_t count, unsigned char value
       left += row[c] != value ? 1 : 0;
     }
   }
-  PointBatch batch;
-  while (left > 0 && count > 0) {
-    const int32_t n = count < kBatch ? static_cast<int32_t>(count) : kBatch;
-    draw_impulses(image, state, n, value, &batch);
-    for (int32_t i = 0; i < n; ++i) {
-      left -= *batch.target[i] != value ? 1 : 0;
-      *batch.target[i] = value;
-    }
-    count -= n;
+  int64_t drawn = pixels;
+  if (left > 0) {
+    drawn += visit_points(state, rows, cols, false, count, [&](int32_t row, int32_t col, int) {
+      unsigned char& pixel = image->pixels[row][col];
+      left -= pixel != value ? 1 : 0;
+      pixel = value;
+      return left > 0;
+    });
   }
-  // Two draws per position; count < 2^63, so twice it fits 64 bits unsigned.
-  rand_skip(state, 2 * static_cast<uint64_t>(count));
+  rand_skip(state, 2 * static_cast<uint64_t>(count - (drawn - pixels)));
+  return drawn;
+}
+
+}  // namespace
+
+int64_t add_impulses_until_uniform(Image* image, int64_t count, unsigned char value,
+                                   RandState* state) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  const int64_t pixels = static_cast<int64_t>(rows) * cols;
+  if (pixels == 0 || count <= 0) {
+    return 0;  // as add_impulses: no draws at all
+  }
+  // Up to one draw per pixel the plain pass runs: it is the common case, and looking at the
+  // pixels left to change would cost as much as the pass itself.
+  if (count <= pixels) {
+    add_impulses(image, count, value, state);
+    return count;
+  }
+  const std::unique_ptr<uint64_t[], FreeDeleter> held(static_cast<uint64_t*>(
+      std::calloc(static_cast<size_t>(rows) * bitmap_row_words(cols), sizeof(uint64_t))));
+  if (held == nullptr) {
+    return uniform_pass_unmarked(image, count, value, state);
+  }
+  return uniform_pass(image, count, value, state, nullptr, held.get());
+}
+
+int64_t add_marked_impulses(Image* image, int64_t count, int value, bool exact, RandState* state,
+                            const RunMarks& marks) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  const int64_t pixels = static_cast<int64_t>(rows) * cols;
+  if (pixels == 0 || count <= 0) {
+    return 0;
+  }
+  const size_t words = bitmap_row_words(cols);
+  const bool with_value = value == kRandomValue;
+  unsigned char* const* const image_rows = image->pixels;
+  if (exact) {
+    int64_t placed = 0;
+    return visit_points(
+        state, rows, cols, with_value, INT64_MAX, [&](int32_t row, int32_t col, int drawn_value) {
+          const BitRef mark = bit_of(marks.landed, words, row, col);
+          if ((*mark.word & mark.bit) == 0) {
+            *mark.word |= mark.bit;
+            image_rows[row][col] = static_cast<unsigned char>(with_value ? drawn_value : value);
+            ++placed;
+          }
+          return placed < count;
+        });
+  }
+  if (count > pixels && !with_value) {
+    return uniform_pass(image, count, static_cast<unsigned char>(value), state, marks.landed,
+                        marks.scratch);
+  }
+  return visit_points(
+      state, rows, cols, with_value, count, [&](int32_t row, int32_t col, int drawn_value) {
+        if (marks.landed != nullptr) {
+          const BitRef mark = bit_of(marks.landed, words, row, col);
+          *mark.word |= mark.bit;
+        }
+        image_rows[row][col] = static_cast<unsigned char>(with_value ? drawn_value : value);
+        return true;
+      });
+}
+
+void expand_marks(const uint64_t* landed, Image* mask) {
+  const int32_t cols = mask->dims->cols;
+  const size_t words = bitmap_row_words(cols);
+  for (int32_t r = 0; r < mask->dims->rows; ++r) {
+    unsigned char* row = mask->pixels[r];
+    const uint64_t* marks = landed + static_cast<size_t>(r) * words;
+    const int32_t whole = cols / 64;
+    for (int32_t j = 0; j < whole; ++j) {
+      for (int k = 0; k < 8; ++k) {
+        const uint64_t eight = kPixelMasks.mask[(marks[j] >> (8 * k)) & 0xFF];
+        std::memcpy(row + 64 * static_cast<ptrdiff_t>(j) + 8 * k, &eight, sizeof eight);
+      }
+    }
+    for (int32_t c = whole * 64; c < cols; ++c) {
+      row[c] = ((marks[c / 64] >> (c % 64)) & 1) != 0 ? 255 : 0;
+    }
+  }
+}
+
+uint64_t impulse_run_scratch_bytes(int32_t rows, int32_t cols, bool marked) {
+  const uint64_t bitmap = rows > 0 ? static_cast<uint64_t>(rows) * bitmap_row_words(cols) * 8 : 0;
+  if (marked) {
+    return 2 * bitmap;  // the run's marks, and a pass's bitmap beside them
+  }
+  const uint64_t plain = impulse_scratch_bytes(rows, cols);
+  return plain > bitmap ? plain : bitmap;
 }
 
 }  // namespace noise_detail

@@ -3,9 +3,11 @@
 #ifndef NOISE_NOISE_H
 #define NOISE_NOISE_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "imagelib/lib.h"
+#include "noise/impulse.h"
 
 // Internal to the noise step and the command; only impulse.h is installed for callers.
 namespace noise_detail {
@@ -50,14 +52,44 @@ void place_draws(int32_t* draws, int32_t pairs, int32_t rows, int32_t cols);
 
 // The most memory a pass over a rows x cols image takes besides the image: its bitmap of marks.
 uint64_t impulse_scratch_bytes(int32_t rows, int32_t cols);
+// The same for a whole run, besides the image and the mask; marked when the run keeps a record of
+// where its points land (exact points or a mask).
+uint64_t impulse_run_scratch_bytes(int32_t rows, int32_t cols, bool marked);
 
 // Draws count positions (row, then column) and sets each to value; nothing for count <= 0.
 void add_impulses(Image* image, int64_t count, unsigned char value, RandState* state);
 
-// add_impulses, except that once every pixel holds value no draw can change the image: it then
-// stops drawing and skips the generator past the draws left, so that the image and the state
-// are as add_impulses leaves them, however large count is.
-void add_impulses_until_uniform(Image* image, int64_t count, unsigned char value, RandState* state);
+// add_impulses, except that once no draw can change the image it stops drawing and skips the
+// generator past the draws left, so that the image and the state are as add_impulses leaves them,
+// however large count is: about N ln N draws at most for N pixels, each of them a bit in a bitmap.
+// Returns the positions actually drawn.
+int64_t add_impulses_until_uniform(Image* image, int64_t count, unsigned char value,
+                                   RandState* state);
+
+// A pass's value when each point draws its own, 0 .. 255, after its column.
+constexpr int kRandomValue = -1;
+
+// One bit a pixel, rows of bitmap_row_words(cols) 64-bit words; column c of a row is bit c % 64
+// of word c / 64.
+size_t bitmap_row_words(int32_t cols);
+
+// What a run with a record of where its points landed keeps beside the image.
+struct RunMarks {
+  uint64_t* landed;   // a bit set for every position drawn in the run so far
+  uint64_t* scratch;  // all 0, or null when no pass draws more points than there are pixels
+};
+
+// A pass of count points storing value (0 .. 255, or kRandomValue) that marks every position it
+// draws in marks.landed (which may be null without exact, for random values or at most one point
+// per pixel). With exact, a position already marked is drawn again, until count new
+// positions are marked; count must not exceed the positions left. Without it, a pass of more
+// points than pixels stops as add_impulses_until_uniform does, once no draw can change the image
+// or the marks (it needs marks.scratch then, and leaves it all 0). Returns the positions drawn.
+int64_t add_marked_impulses(Image* image, int64_t count, int value, bool exact, RandState* state,
+                            const RunMarks& marks);
+
+// Sets each pixel of mask to 255 where landed has its bit, to 0 elsewhere.
+void expand_marks(const uint64_t* landed, Image* mask);
 
 }  // namespace noise_detail
 

@@ -352,7 +352,7 @@ std::vector<Case> cases() {
   compare_short.status = 0;
   compare_short.transcript = {
       class_line(5, 1, 1, 255), class_line(2, 1, 1, 255),
-      out("Erro 0\nErro_medio 0\nSinal_ruido nan\nPSNR inf dB\nMSE 0\nSSIM nan\n")};
+      out("Erro 0\nErro_medio 0\nSinal_ruido nan\nPSNR inf dB\nMSE 0\nSSIM nan\nMAE 0\n")};
   all.push_back(compare_short);
   return all;
 }

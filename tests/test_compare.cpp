@@ -16,7 +16,7 @@ TEST(Compare, ReportsEveryMeasureWithRoundTripDigits) {
   const auto thirteen = image_of(1, 1, {13});
   EXPECT_EQ(format_comparison(compare_images(ten.get(), thirteen.get())),
             "Erro 9\nErro_medio 3\nSinal_ruido 18.777777777777779\n"
-            "PSNR 38.58837851428585 dB\nMSE 9\nSSIM nan\n");
+            "PSNR 38.58837851428585 dB\nMSE 9\nSSIM nan\nMAE 3\n");
 }
 
 // The decimal logarithm is the correctly rounded one on every platform: C libraries differ in the
@@ -50,7 +50,7 @@ TEST(PortableLog10, CorrectlyRoundedWhereKnownAndNearTheLibraryElsewhere) {
 TEST(Compare, NonFiniteValuesPrintWithoutSign) {
   const auto black = image_of(1, 1, {0});
   EXPECT_EQ(format_comparison(compare_images(black.get(), black.get())),
-            "Erro 0\nErro_medio 0\nSinal_ruido nan\nPSNR inf dB\nMSE 0\nSSIM nan\n");
+            "Erro 0\nErro_medio 0\nSinal_ruido nan\nPSNR inf dB\nMSE 0\nSSIM nan\nMAE 0\n");
 }
 
 // Past 2^24 the single-precision total rounds at every addition; the exact mean does not.

@@ -19,13 +19,15 @@ TEST_F(CompareCommandTest, MeasuresNoisyPlainCopyAgainstItsBinarySource) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out,
             "Erro 182522960\nErro_medio 39.606987\nSinal_ruido 7.7638707590540941\n"
-            "PSNR 16.175288467324904 dB\nMSE 1568.741964040154\nSSIM 0.29000016730215422\n");
+            "PSNR 16.175288467324904 dB\nMSE 1568.741964040154\nSSIM 0.29000016730215422\n"
+            "MAE 10.833445063256326\n");
 }
 
 TEST_F(CompareCommandTest, IdenticalImagesHaveInfiniteRatios) {
   const RunResult result = compare({coins(), coins()});
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, "Erro 0\nErro_medio 0\nSinal_ruido inf\nPSNR inf dB\nMSE 0\nSSIM 1\n");
+  EXPECT_EQ(result.out,
+            "Erro 0\nErro_medio 0\nSinal_ruido inf\nPSNR inf dB\nMSE 0\nSSIM 1\nMAE 0\n");
 }
 
 TEST_F(CompareCommandTest, EmptyImagesGiveNotANumber) {
@@ -33,7 +35,7 @@ TEST_F(CompareCommandTest, EmptyImagesGiveNotANumber) {
   const RunResult result = compare({empty, empty});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out,
-            "Erro 0\nErro_medio nan\nSinal_ruido nan\nPSNR nan dB\nMSE nan\nSSIM nan\n");
+            "Erro 0\nErro_medio nan\nSinal_ruido nan\nPSNR nan dB\nMSE nan\nSSIM nan\nMAE nan\n");
 }
 
 TEST_F(CompareCommandTest, WrongArgumentCountPrintsUsage) {
@@ -41,7 +43,7 @@ TEST_F(CompareCommandTest, WrongArgumentCountPrintsUsage) {
     const RunResult result = compare(args);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "Usage: pnm_compare <image a> <image b>\n");
+    EXPECT_EQ(result.err, "Usage: pnm_compare [--noisy <noisy image>] <image a> <image b>\n");
   }
 }
 

@@ -228,9 +228,14 @@ bool move_into_place(const FileReplacement&) {
 }  // namespace
 #endif
 
-Replaced replacement_finish(FileReplacement* replacement, bool written) {
+bool replacement_close(FileReplacement* replacement) {
   const bool closed = std::fclose(replacement->stream) == 0;
   replacement->stream = nullptr;
+  return closed;
+}
+
+Replaced replacement_finish(FileReplacement* replacement, bool written) {
+  const bool closed = replacement->stream == nullptr || replacement_close(replacement);
   if (!closed || !written) {
     remove_file(replacement->temporary);
     return Replaced::failed;

@@ -33,6 +33,11 @@ enum class Replaced {
 // target's place. The temporary file is gone afterwards, whatever the outcome.
 Replaced replacement_finish(FileReplacement* replacement, bool written);
 
+// Closes the temporary file ahead of replacement_finish, for a caller that must know every file
+// of a set is complete before any of them takes its target's place; false when the close fails.
+// replacement_finish then only moves or removes it.
+bool replacement_close(FileReplacement* replacement);
+
 }  // namespace imagelib_detail
 
 #endif
