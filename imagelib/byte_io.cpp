@@ -62,6 +62,15 @@ int source_byte(ByteSource* in) {
   return c;
 }
 
+int source_peek(ByteSource* in) {
+  if (in->file == nullptr) {
+    return in->next == in->end ? -1 : *in->next;
+  }
+  const int c = source_byte(in);
+  // One byte can always be pushed back.
+  return c < 0 ? c : std::ungetc(c, in->file);
+}
+
 size_t source_take(ByteSource* in, size_t size, unsigned char* buffer,
                    const unsigned char** bytes) {
   if (in->file != nullptr) {

@@ -11,6 +11,8 @@ namespace imagelib_detail {
 
 // The next byte, or -1 at the end or after an error (which sets in->failed).
 int source_byte(ByteSource* in);
+// The next byte without taking it, or -1 as source_byte gives it.
+int source_peek(ByteSource* in);
 // Up to size bytes into out; fewer only at the end or after an error.
 size_t source_read(ByteSource* in, void* out, size_t size);
 // Up to size bytes at *bytes, as source_read gives them: straight from a memory source, else read

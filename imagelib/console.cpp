@@ -66,37 +66,63 @@ void cannot_read(const char* path) {
 
 namespace imagelib_detail {
 
+namespace {
+
+ImageStatus read_input_header(PbmInput* input) {
+  const ImageStatus status = image_read_header(&input->source, &input->reader, &input->header);
+  keep_pending_origin(input->header);
+  switch (status) {
+    case ImageStatus::ok:
+    case ImageStatus::colour:
+    case ImageStatus::too_deep:
+    case ImageStatus::png_colour:
+    case ImageStatus::png_alpha:
+    case ImageStatus::png_too_deep:
+      break;
+    case ImageStatus::not_pnm:
+    case ImageStatus::bad_header:
+    case ImageStatus::bad_png:
+    case ImageStatus::no_storage:
+      std::printf("%s\n", image_strerror(status));
+      return status;
+    default:  // a read error, which includes a directory given as the path
+      cannot_read(input->path);
+      return ImageStatus::read_error;
+  }
+  const PnmHeader& header = input->header;
+  // NOLINTBEGIN(cert-err33-c): a console message that cannot be printed leaves nothing to do.
+  std::fflush(stdout);
+  if (header.pnm_class == 0) {
+    std::fprintf(stderr, "\nPNG file size %d columns X %d rows depth %d\n", header.cols,
+                 header.rows, header.bit_depth);
+  } else {
+    std::fprintf(stderr, "\nPBM file class %d size %d columns X %d rows Max=%d\n", header.pnm_class,
+                 header.cols, header.rows, header.maxval);
+  }
+  // NOLINTEND(cert-err33-c)
+  if (status == ImageStatus::too_deep) {
+    std::printf("More than 8 bits per sample (maximum %d).\n", header.maxval);
+  } else if (status != ImageStatus::ok && status != ImageStatus::colour) {
+    std::printf("%s\n", image_strerror(status));
+  }
+  return status;
+}
+
+}  // namespace
+
 ImageStatus pbm_input_open(const char* path, PbmInput* input) {
   input->path = path;
   if (byte_source_open(path, &input->source) != ImageStatus::ok) {
     cannot_read(path);
     return ImageStatus::read_error;
   }
-  const ImageStatus status = pnm_read_header(&input->source, &input->header);
-  keep_pending_origin(input->header);
-  switch (status) {
-    case ImageStatus::ok:
-    case ImageStatus::colour:
-    case ImageStatus::too_deep:
-      break;
-    case ImageStatus::not_pnm:
-    case ImageStatus::bad_header:
-      std::printf("%s\n", image_strerror(status));
-      return status;
-    default:  // a read error, which includes a directory given as the path
-      cannot_read(path);
-      return ImageStatus::read_error;
-  }
-  const PnmHeader& header = input->header;
-  // NOLINTBEGIN(cert-err33-c): a console message that cannot be printed leaves nothing to do.
-  std::fflush(stdout);
-  std::fprintf(stderr, "\nPBM file class %d size %d columns X %d rows Max=%d\n", header.pnm_class,
-               header.cols, header.rows, header.maxval);
-  // NOLINTEND(cert-err33-c)
-  if (status == ImageStatus::too_deep) {
-    std::printf("More than 8 bits per sample (maximum %d).\n", header.maxval);
-  }
-  return status;
+  return read_input_header(input);
+}
+
+ImageStatus pbm_input_open_stream(std::FILE* stream, const char* name, PbmInput* input) {
+  input->path = name;
+  input->source = byte_source_file(stream);
+  return read_input_header(input);
 }
 
 ImageStatus pbm_input_read(PbmInput* input, uint64_t limit, Image** image) {
@@ -109,6 +135,17 @@ ImageStatus pbm_input_read(PbmInput* input, uint64_t limit, Image** image) {
   read->dims->origin_col = PBM_SE_ORIGIN_COL;
   PBM_SE_ORIGIN_ROW = 0;
   PBM_SE_ORIGIN_COL = 0;
+  if (input->reader.png != nullptr) {
+    // A PNG file's origin comes with its pixels, from its own text.
+    const ImageStatus status = png_read_pixels(&input->reader, &input->header, read);
+    if (status != ImageStatus::ok) {
+      freeimage(read);
+      std::printf("%s\n", image_strerror(status));
+      return status;
+    }
+    *image = read;
+    return ImageStatus::ok;
+  }
   if (pnm_read_raster(&input->source, &input->header, read) != ImageStatus::ok) {
     // A stream error, not an early end: the pixels cannot be trusted.
     freeimage(read);
@@ -201,21 +238,40 @@ Image* Input_PBM(const char* path) {
 }
 
 bool pbm_write(std::FILE* out, const Image* image) {
-  ByteSink sink = byte_sink_file(out);
-  return pnm_write_p2(&sink, image) == ImageStatus::ok;
+  return imagelib_detail::write_image_stream(out, image, ImageFormat::p2) == ImageStatus::ok;
 }
 
+ImageStatus imagelib_detail::write_image_stream(std::FILE* out, const Image* image,
+                                                ImageFormat format) {
+  ByteSink sink = byte_sink_file(out);
+  return image_write(&sink, image, format);
+}
+
+namespace {
+
+// A status that says more than a failed write is worth its own text.
+[[noreturn]] void cannot_write(ImageStatus status) {
+  sys_abort(
+      0, status == ImageStatus::write_error ? "Can't write output file." : image_strerror(status));
+}
+
+}  // namespace
+
 Image* Output_PBM(Image* image, const char* path) {
+  return imagelib_detail::output_image(image, path, ImageFormat::p2);
+}
+
+Image* imagelib_detail::output_image(Image* image, const char* path, ImageFormat format) {
   // A file the user owns is replaced only once the new text is complete, so that a failed run (no
   // memory, a full disk, a file size limit) leaves the old file as it was.
   imagelib_detail::FileReplacement replacement;
   if (imagelib_detail::replacement_begin(path, &replacement)) {
-    const bool written = pbm_write(replacement.stream, image);
-    switch (imagelib_detail::replacement_finish(&replacement, written)) {
+    const ImageStatus status = write_image_stream(replacement.stream, image, format);
+    switch (imagelib_detail::replacement_finish(&replacement, status == ImageStatus::ok)) {
       case imagelib_detail::Replaced::done:
         return image;
       case imagelib_detail::Replaced::failed:
-        sys_abort(0, "Can't write output file.");
+        cannot_write(status);
       case imagelib_detail::Replaced::not_done:
         break;
     }
@@ -229,11 +285,16 @@ Image* Output_PBM(Image* image, const char* path) {
   }
   // The text is written in large pieces already; the stream's own buffer would only split each
   // piece into two system calls. If it cannot be turned off, the stream stays buffered.
-  // NOLINTNEXTLINE(cert-err33-c): either way the output is the same.
-  std::setvbuf(out, nullptr, _IONBF, 0);
-  const bool written = pbm_write(out, image);
-  if (std::fclose(out) != 0 || !written) {
-    sys_abort(0, "Can't write output file.");
+  if (format == ImageFormat::p2) {
+    // NOLINTNEXTLINE(cert-err33-c): either way the output is the same.
+    std::setvbuf(out, nullptr, _IONBF, 0);
+  }
+  const ImageStatus status = write_image_stream(out, image, format);
+  if (std::fclose(out) != 0 && status == ImageStatus::ok) {
+    cannot_write(ImageStatus::write_error);
+  }
+  if (status != ImageStatus::ok) {
+    cannot_write(status);
   }
   return image;
 }

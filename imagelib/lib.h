@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// imagelib: greyscale images of unsigned 8-bit pixels, read from and written to PNM files.
+// imagelib: greyscale images of unsigned 8-bit pixels, read from and written to PNM and PNG
+// files.
 //
 // The library has two layers.
 //
@@ -48,6 +49,12 @@ enum class ImageStatus {
   bad_size,     // a negative number of rows or columns
   too_large,    // the image would take more memory than the caller allows
   write_error,  // the sink reported an error
+  // PNG files. Each refusal's text names a conversion to 8-bit grey.
+  bad_png,        // not a whole, valid PNG file: cut off, a checksum wrong, a chunk out of place
+  png_colour,     // colour, or a palette with a colour entry; the header is read in full
+  png_alpha,      // grey with an alpha channel; the header is read in full
+  png_too_deep,   // 16-bit grey; the header is read in full
+  not_supported,  // PNG, in a build without the PNG library
 };
 using PnmStatus = ImageStatus;
 
@@ -107,7 +114,7 @@ ByteSink byte_sink_memory();
 // ---- The core: PNM files ----
 
 struct PnmHeader {
-  int32_t pnm_class;  // the magic's digit, 1 to 6
+  int32_t pnm_class;  // the magic's digit, 1 to 6; 0 for a PNG file
   int32_t cols;
   int32_t rows;
   int32_t maxval;  // 1 for classes 1 and 4
@@ -117,6 +124,10 @@ struct PnmHeader {
   int32_t origin_row = 0;
   bool has_origin_col = false;
   bool has_origin_row = false;
+  // PNG files only: bits per sample (per palette index for a palette image), and PNG's colour
+  // type. maxval is then 255, the pixels being scaled to 0..255.
+  int32_t bit_depth = 0;
+  int32_t png_colour_type = 0;
 };
 
 // Reads the header and leaves the source at the first byte of the raster. The origin fields are
@@ -139,6 +150,39 @@ ImageStatus pnm_write_p2(ByteSink* out, const Image* image);
 // The most memory pnm_write_p2 takes besides the image and what the sink holds.
 constexpr size_t kPnmWriteScratch = (size_t{1} << 18) + 256;
 
+// Writes image as raw P5: "P5", "#origin <col> <row>", "<cols> <rows> 255", each line ended by a
+// line break, then one byte per pixel, row by row.
+ImageStatus pnm_write_p5(ByteSink* out, const Image* image);
+
+// ---- The core: PNG files, and every format behind one pair of calls ----
+
+enum class ImageFormat { p2, p5, png };
+
+// Whether this build reads and writes PNG (libspng was found when it was built).
+bool image_png_supported();
+
+// The format a file is written in when none is asked for: PNG for a name ending in ".png" (in
+// any case) where PNG is supported, P2 for every other name.
+ImageFormat image_format_for_name(const char* path);
+
+// Reads a PNG file: greyscale of 1, 2, 4 or 8 bits, scaled to 0..255 as PNG defines its samples
+// (a 1-bit image gives 0 and 255), or a palette whose entries are all grey, read through it.
+// Interlaced files are read too. The origin comes from a tEXt chunk "origin" holding
+// "<col> <row>", read as the "#origin" comment is (one number sets the column only). 16-bit
+// grey, colour and alpha are refused (png_too_deep, png_colour, png_alpha); a damaged file is
+// bad_png; not_supported in a build without PNG. *header as pnm_read fills it, pnm_class 0.
+ImageStatus png_read(ByteSource* in, uint64_t limit, Image** image, PnmHeader* header = nullptr);
+// Writes image as 8-bit greyscale PNG, not interlaced, with its origin in a tEXt chunk "origin"
+// ("<col> <row>", written for every origin, 0 0 included). bad_size for an image without pixels,
+// which PNG cannot hold; not_supported in a build without PNG.
+ImageStatus png_write(ByteSink* out, const Image* image);
+
+// The writer of format: pnm_write_p2, pnm_write_p5 or png_write.
+ImageStatus image_write(ByteSink* out, const Image* image, ImageFormat format);
+// Reads a PNM file, or (where supported) a PNG file, told apart by their first byte; otherwise
+// as pnm_read. In a build without PNG a PNG file is not_pnm, as before.
+ImageStatus image_read(ByteSource* in, uint64_t limit, Image** image, PnmHeader* header = nullptr);
+
 // ---- The classic calls ----
 
 // Origin taken from the last "#origin" comment the reader met; Input_PBM hands it to the image
@@ -155,8 +199,10 @@ void copy(Image** destination, Image* source);
 [[noreturn]] void sys_abort(int code, const char* message);
 
 // PNM files. Input_PBM reads classes P1, P2, P4 and P5 with a maximum of at most 255, never
-// applying it: a bitmap's pixels are its bits, 0 and 1. Output_PBM always writes P2 with maximum
-// 255; it replaces a file the user owns only once the new one is complete.
+// applying it: a bitmap's pixels are its bits, 0 and 1. Where the build has PNG it reads PNG files
+// too, as png_read does, printing "PNG file size ..." as its class line and a refusal's reason on
+// standard output. Output_PBM always writes P2 with maximum 255; it replaces a file the user owns
+// only once the new one is complete.
 Image* Input_PBM(const char* path);
 Image* Output_PBM(Image* image, const char* path);
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The P2 writer: an image as plain text on a byte sink.
+// The PNM writers: an image as plain text (P2) or raw bytes (P5) on a byte sink.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -87,4 +87,22 @@ ImageStatus pnm_write_p2(ByteSink* out, const Image* image) {
   }
   char fallback[kFallbackPiece + kWriterRoom];
   return write_text(out, image, fallback, kFallbackPiece);
+}
+
+ImageStatus pnm_write_p5(ByteSink* out, const Image* image) {
+  const ImageDims& dims = *image->dims;
+  // At most 3 + 8 + 2 x 11 + 3 x 11 bytes, as the P2 header.
+  char header[80];
+  const int n = std::snprintf(header, sizeof header, "P5\n#origin %d %d\n%d %d %d\n",
+                              dims.origin_col, dims.origin_row, dims.cols, dims.rows, 255);
+  if (n < 0 || !imagelib_detail::sink_write(out, header, static_cast<size_t>(n))) {
+    return ImageStatus::write_error;
+  }
+  const auto cols = static_cast<size_t>(dims.cols);
+  for (int32_t row = 0; row < dims.rows; ++row) {
+    if (!imagelib_detail::sink_write(out, image->pixels[row], cols)) {
+      return ImageStatus::write_error;
+    }
+  }
+  return imagelib_detail::sink_flush(out) ? ImageStatus::ok : ImageStatus::write_error;
 }

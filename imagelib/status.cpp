@@ -25,6 +25,19 @@ const char* image_strerror(ImageStatus status) {
       return "The image needs more memory than allowed.";
     case ImageStatus::write_error:
       return "Can't write output file.";
+    case ImageStatus::bad_png:
+      return "Bad PNG file: cut off, or damaged.";
+    case ImageStatus::png_colour:
+      return "PNG colour image: convert it to 8-bit grey first (pngtopnm in.png | ppmtopgm > "
+             "in.pgm).";
+    case ImageStatus::png_alpha:
+      return "PNG image with an alpha channel: convert it to 8-bit grey first (pngtopnm in.png > "
+             "in.pgm).";
+    case ImageStatus::png_too_deep:
+      return "PNG image of 16 bits per sample: convert it to 8-bit grey first (pngtopnm in.png | "
+             "pamdepth 255 > in.pgm).";
+    case ImageStatus::not_supported:
+      return "This build has no PNG support.";
   }
   return "Unknown status.";
 }

@@ -140,8 +140,11 @@ TEST_F(CommandTest, RunsAreReproducible) {
 }
 
 TEST_F(CommandTest, MalformedFilesAreRefusedCleanly) {
-  std::vector<std::string> paths{TEST_DATA_DIR "/realfiles/negative_size.ppm",
-                                 TEST_DATA_DIR "/realfiles/courB08.pbm"};
+  std::vector<std::string> paths{TEST_DATA_DIR "/realfiles/negative_size.ppm"};
+  if (!image_png_supported()) {
+    // A PNG file under a PNM name: read by its content where the build has PNG.
+    paths.push_back(TEST_DATA_DIR "/realfiles/courB08.pbm");
+  }
   for (const auto& entry : std::filesystem::directory_iterator(TEST_DATA_DIR "/malformed")) {
     if (entry.path().extension() != ".md") {
       paths.push_back(entry.path().string());
