@@ -17,6 +17,7 @@
 #include <system_error>
 #include <vector>
 
+#include "imagelib/image_reader.h"
 #include "imagelib/lib.h"
 #include "imagelib/platform/file_open.h"
 #include "imagelib/platform/physical_memory.h"
@@ -200,6 +201,7 @@ uint64_t read_limit(int32_t rows, int32_t cols) {
 py::object read_image(const py::object& path, bool with_origin) {
   const std::string name = path_bytes(path);
   ByteSource source;
+  imagelib_detail::ImageReader reader;
   PnmHeader header{};
   ImageStatus status = ImageStatus::ok;
   int error = 0;
@@ -209,7 +211,7 @@ py::object read_image(const py::object& path, bool with_origin) {
     status = byte_source_open(name.c_str(), &source);
     error = errno;
     if (status == ImageStatus::ok) {
-      status = pnm_read_header(&source, &header);
+      status = imagelib_detail::image_read_header(&source, &reader, &header);
       error = errno;
     }
     if (status == ImageStatus::ok && (header.rows < 0 || header.cols < 0)) {
@@ -223,12 +225,13 @@ py::object read_image(const py::object& path, bool with_origin) {
   if (status != ImageStatus::ok) {
     raise_status(status, error, path, &header);
   }
+  // The pixels go straight into the array the caller gets.
   ImageView view;
   py::array_t<uint8_t> image = new_image(&view, header.rows, header.cols);
   {
     py::gil_scoped_release release;
     errno = 0;
-    status = pnm_read_raster(&source, &header, &view.image);
+    status = imagelib_detail::image_read_pixels(&source, &reader, &header, &view.image);
     error = errno;
   }
   if (status != ImageStatus::ok) {
@@ -262,11 +265,11 @@ int32_t origin_part(const py::handle& value, const char* which) {
 // Writes through a temporary file that takes the target's place once complete, where the target
 // allows it (a file the user owns, or none yet); otherwise, as the command does, in place.
 // Returns the errno of a failure, or -1 for one without.
-int write_file(const char* path, const Image* image) {
+int write_file(const char* path, const Image* image, ImageFormat format) {
   imagelib_detail::FileReplacement replacement;
   if (imagelib_detail::replacement_begin(path, &replacement)) {
     ByteSink sink = byte_sink_file(replacement.stream);
-    const bool written = pnm_write_p2(&sink, image) == ImageStatus::ok;
+    const bool written = image_write(&sink, image, format) == ImageStatus::ok;
     const int error = errno;
     switch (imagelib_detail::replacement_finish(&replacement, written)) {
       case imagelib_detail::Replaced::done:
@@ -283,7 +286,7 @@ int write_file(const char* path, const Image* image) {
     return errno != 0 ? errno : -1;
   }
   ByteSink sink = byte_sink_file(out);
-  const bool written = pnm_write_p2(&sink, image) == ImageStatus::ok;
+  const bool written = image_write(&sink, image, format) == ImageStatus::ok;
   const int error = errno;
   if (std::fclose(out) != 0 || !written) {
     return errno != 0 ? errno : (error != 0 ? error : -1);
@@ -300,16 +303,34 @@ void write_image(const py::object& path, const py::handle& image_object, const p
   const auto pair = py::reinterpret_borrow<py::tuple>(origin);
   const int32_t origin_row = origin_part(pair[0], "row");
   const int32_t origin_col = origin_part(pair[1], "col");
+  const std::string name = path_bytes(path);
+  ImageFormat chosen = image_format_for_name(name.c_str());
   if (!format.is_none()) {
     if (!py::isinstance<py::str>(format)) {
       throw py::type_error("format must be a str or None, not " + type_name(format));
     }
-    const std::string wanted = py::str(format);
-    if (wanted != "p2") {
-      throw py::value_error("format must be 'p2', not '" + wanted + "'");
+    std::string wanted = py::str(format);
+    std::transform(wanted.begin(), wanted.end(), wanted.begin(), [](char c) {
+      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    if (wanted == "p2") {
+      chosen = ImageFormat::p2;
+    } else if (wanted == "p5") {
+      chosen = ImageFormat::p5;
+    } else if (wanted == "png") {
+      chosen = ImageFormat::png;
+    } else {
+      throw py::value_error("format must be 'p2', 'p5', 'png' or None, not '" +
+                            std::string(py::str(format)) + "'");
     }
   }
-  const std::string name = path_bytes(path);
+  if (chosen == ImageFormat::png && !image_png_supported()) {
+    throw py::value_error("this build of imagenoise has no PNG (libspng was not found)");
+  }
+  if (chosen == ImageFormat::png && (image.shape(0) == 0 || image.shape(1) == 0)) {
+    throw py::value_error("a PNG file cannot hold an image without pixels (shape " +
+                          shape_text(image) + ")");
+  }
   int error = 0;
   {
     py::gil_scoped_release release;
@@ -318,7 +339,7 @@ void write_image(const py::object& path, const py::handle& image_object, const p
     view.dims.origin_row = origin_row;
     view.dims.origin_col = origin_col;
     errno = 0;
-    error = write_file(name.c_str(), &view.image);
+    error = write_file(name.c_str(), &view.image, chosen);
   }
   if (error != 0) {
     raise_os_error(error > 0 ? error : 0, path, "the file could not be written whole");
@@ -365,26 +386,67 @@ uint32_t seed_value(const py::handle& seed) {
   return number.cast<uint32_t>();
 }
 
+ImpulseKind impulse_kind(const py::handle& impulse) {
+  if (!py::isinstance<py::str>(impulse)) {
+    throw py::type_error("impulse must be 'fixed' or 'random', not " + type_name(impulse));
+  }
+  const std::string kind = py::str(impulse);
+  if (kind == "fixed") {
+    return ImpulseKind::fixed;
+  }
+  if (kind == "random") {
+    return ImpulseKind::random;
+  }
+  throw py::value_error("impulse must be 'fixed' or 'random', not '" + kind + "'");
+}
+
 py::object impulse_noise(const py::handle& image_object, const py::handle& white_object,
-                         const py::handle& density_object, const py::handle& seed_object) {
+                         const py::handle& density_object, const py::handle& seed_object,
+                         bool exact, const py::handle& impulse, bool with_mask) {
   const py::array image = checked_image(image_object, "image");
   const float white = percentage(white_object, "white");
   const float density = percentage(density_object, "density");
   const uint32_t seed = seed_value(seed_object);
+  ImpulseOptions options;
+  options.exact = exact;
+  options.kind = impulse_kind(impulse);
   const int32_t rows = side(image, 0);
   const int32_t cols = side(image, 1);
   ImageView view;
   py::array_t<uint8_t> noisy = new_image(&view, rows, cols);
+  // The mask's bytes are numpy's booleans, 0 and 1; the library marks with 255 first.
+  ImageView mask_view;
+  py::array_t<bool> mask;
+  if (with_mask) {
+    mask = py::array_t<bool>({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(cols)});
+    view_rows(&mask_view, reinterpret_cast<unsigned char*>(mask.mutable_data()), rows, cols, cols);
+    options.mask = &mask_view.image;
+  }
+  ImpulseCounts counts{};
   {
     py::gil_scoped_release release;
     copy_pixels(image, noisy.mutable_data(), cols);
-    add_impulse_noise(&view.image, white, density, seed);
+    counts = add_impulse_noise(&view.image, white, density, seed, options);
+    if (with_mask && counts.white >= 0) {
+      unsigned char* marks = reinterpret_cast<unsigned char*>(mask.mutable_data());
+      const size_t size = static_cast<size_t>(rows) * static_cast<size_t>(cols);
+      for (size_t i = 0; i < size; ++i) {
+        marks[i] = marks[i] != 0 ? 1 : 0;
+      }
+    }
+  }
+  if (counts.white < 0) {
+    PyErr_SetString(PyExc_MemoryError, "no memory for the bitmap of the noise points");
+    throw py::error_already_set();
+  }
+  if (with_mask) {
+    return py::make_tuple(noisy, mask);
   }
   return std::move(noisy);
 }
 
-py::tuple impulse_counts(const py::handle& shape, const py::handle& white_object,
-                         const py::handle& density_object) {
+py::tuple counts_for(const py::handle& shape, const py::handle& white_object,
+                     const py::handle& density_object, bool exact, const py::handle& impulse) {
   if (!(py::isinstance<py::tuple>(shape) || py::isinstance<py::list>(shape)) ||
       py::len(shape) != 2) {
     throw py::type_error("shape must be a pair (rows, cols)");
@@ -392,8 +454,7 @@ py::tuple impulse_counts(const py::handle& shape, const py::handle& white_object
   const auto pair = py::reinterpret_borrow<py::sequence>(shape);
   int32_t sides[2] = {0, 0};
   for (size_t i = 0; i < 2; ++i) {
-    const py::handle value = pair[i];
-    const py::int_ number = whole_number(value, "each side of shape");
+    const py::int_ number = whole_number(pair[i], "each side of shape");
     if (number < py::int_(0) || number > py::int_(kMaxSide)) {
       throw py::value_error("each side of shape must be from 0 to 2147483647, not " +
                             text_of(number));
@@ -402,20 +463,33 @@ py::tuple impulse_counts(const py::handle& shape, const py::handle& white_object
   }
   const float white = percentage(white_object, "white");
   const float density = percentage(density_object, "density");
-  const noise_detail::NoiseCounts counts =
-      noise_detail::noise_counts(white, density, sides[0], sides[1]);
+  ImpulseOptions options;
+  options.exact = exact;
+  options.kind = impulse_kind(impulse);
+  const ImpulseCounts counts = impulse_counts(sides[0], sides[1], white, density, options);
   return py::make_tuple(counts.white, counts.black);
 }
 
 // ---- Measures ----
 
-py::dict compare(const py::handle& a_object, const py::handle& b_object) {
+py::dict compare(const py::handle& a_object, const py::handle& b_object,
+                 const py::handle& noisy_object) {
   const py::array a = checked_image(a_object, "a");
   const py::array b = checked_image(b_object, "b");
   if (a.shape(0) != b.shape(0) || a.shape(1) != b.shape(1)) {
     throw py::value_error("a and b differ in shape: " + shape_text(a) + " and " + shape_text(b));
   }
+  const bool with_noisy = !noisy_object.is_none();
+  py::array noisy;
+  if (with_noisy) {
+    noisy = checked_image(noisy_object, "noisy");
+    if (noisy.shape(0) != b.shape(0) || noisy.shape(1) != b.shape(1)) {
+      throw py::value_error("noisy and b differ in shape: " + shape_text(noisy) + " and " +
+                            shape_text(b));
+    }
+  }
   Comparison result{};
+  double ief = 0;
   {
     py::gil_scoped_release release;
     ImageView view_a;
@@ -423,6 +497,11 @@ py::dict compare(const py::handle& a_object, const py::handle& b_object) {
     view_input(&view_a, a);
     view_input(&view_b, b);
     result = compare_images(&view_a.image, &view_b.image);
+    if (with_noisy) {
+      ImageView view_noisy;
+      view_input(&view_noisy, noisy);
+      ief = image_enhancement_factor(&view_a.image, &view_b.image, &view_noisy.image);
+    }
   }
   py::dict measures;
   measures["Erro"] = static_cast<double>(result.erro);
@@ -431,6 +510,10 @@ py::dict compare(const py::handle& a_object, const py::handle& b_object) {
   measures["PSNR"] = result.psnr;
   measures["MSE"] = result.mse;
   measures["SSIM"] = result.ssim;
+  measures["MAE"] = result.mae;
+  if (with_noisy) {
+    measures["IEF"] = ief;
+  }
   return measures;
 }
 
@@ -438,33 +521,35 @@ py::dict compare(const py::handle& a_object, const py::handle& b_object) {
 
 PYBIND11_MODULE(imagenoise, m) {
   m.doc() =
-      "Impulse (salt and pepper) noise on 2-D uint8 numpy arrays, the PNM files it reads and "
+      "Impulse (salt and pepper) noise on 2-D uint8 numpy arrays, the image files it reads and "
       "writes, and the measures of a noisy image against its source, each exactly as the "
       "commands funcao_exe and pnm_compare work them out.";
   m.def("read", &read_image, py::arg("path"), py::kw_only(), py::arg("with_origin") = false,
-        "read(path, *, with_origin=False)\n\n"
-        "The image in a PNM file as a 2-D uint8 array. With with_origin=True, the pair\n"
-        "(image, (row, col)) with the origin the file's \"#origin\" comment gives, (0, 0)\n"
-        "without one. OSError when the file cannot be read, ValueError when it is not an\n"
-        "image this reader takes (the reader's reason in the message), MemoryError when its\n"
-        "size does not fit.");
+        "The image in a PNM or PNG file as a new 2-D uint8 array. With with_origin=True, the\n"
+        "pair (image, (row, col)): the origin the file's \"#origin\" comment (or PNG \"origin\"\n"
+        "text) gives, (0, 0) without one. OSError when the file cannot be read, ValueError when\n"
+        "it is not an image this reader takes (the reader's reason in the message), MemoryError\n"
+        "when its size does not fit the memory.");
   m.def("write", &write_image, py::arg("path"), py::arg("image"),
         py::arg("origin") = py::make_tuple(0, 0), py::arg("format") = py::none(),
-        "write(path, image, origin=(0, 0), format=None)\n\n"
-        "Writes image (2-D uint8) as funcao_exe writes its output, with origin (row, col) in\n"
-        "its \"#origin\" line. An existing file the user owns is replaced only once the new one\n"
-        "is complete. OSError, with the path and the reason, when it cannot be written.");
+        "Writes image (2-D uint8) with origin (row, col), in format 'p2', 'p5' or 'png'; with\n"
+        "None, as funcao_exe chooses: PNG for a name ending in .png where PNG is supported,\n"
+        "P2 otherwise. A file the user owns is replaced only once the new one is complete.\n"
+        "OSError, with the path and the reason, when it cannot be written.");
   m.def("impulse_noise", &impulse_noise, py::arg("image"), py::arg("white"), py::arg("density"),
-        py::arg("seed") = 1,
-        "impulse_noise(image, white, density, seed=1)\n\n"
-        "A noisy copy of image (2-D uint8, never changed): the pixels funcao_exe --seed <seed>\n"
-        "writes for the percentages white and density. Each percentage is read as the command\n"
-        "reads str() of it; above 100, or nan, it is refused with ValueError.");
-  m.def("impulse_counts", &impulse_counts, py::arg("shape"), py::arg("white"), py::arg("density"),
-        "impulse_counts(shape, white, density)\n\n"
-        "(white, black): the points funcao_exe draws for an image of shape (rows, cols).");
-  m.def("compare", &compare, py::arg("a"), py::arg("b"),
-        "compare(a, b)\n\n"
-        "pnm_compare's measures of a against the reference b, keyed by its line names, each\n"
-        "the very value it prints.");
+        py::arg("seed") = 1, py::arg("exact") = false, py::arg("impulse") = "fixed",
+        py::arg("mask") = false,
+        "A noisy copy of image (2-D uint8, never changed): the pixels funcao_exe writes with\n"
+        "--seed <seed> (--exact, --impulse <impulse>) for the percentages white and density,\n"
+        "each read as the command reads str() of it. A percentage above 100, or nan, is\n"
+        "refused with ValueError. With mask=True, the pair (noisy, mask), mask a boolean array\n"
+        "that is True where a point landed.");
+  m.def("impulse_counts", &counts_for, py::arg("shape"), py::arg("white"), py::arg("density"),
+        py::arg("exact") = false, py::arg("impulse") = "fixed",
+        "(white, black): the points funcao_exe draws for an image of shape (rows, cols) with\n"
+        "these options (for impulse='random', all the points and 0).");
+  m.def("compare", &compare, py::arg("a"), py::arg("b"), py::arg("noisy") = py::none(),
+        "pnm_compare's measures of a against the reference b, keyed by its line names\n"
+        "(Erro, Erro_medio, Sinal_ruido, PSNR, MSE, SSIM, MAE; IEF with noisy, as\n"
+        "pnm_compare --noisy gives it), each the very value it prints.");
 }

@@ -25,8 +25,8 @@ SETTINGS = [(30, 10, 1), (50, 100, 7), (0, 50, 0), (100, 3.5, 12345), (-10, 20, 
             (12.5, 0.1, 99), (50, 0, 3)]
 
 
-def command_output(funcao_exe, path, out, white, density, seed):
-    run(funcao_exe, "--seed", seed, path, out, str(white), str(density))
+def command_output(funcao_exe, path, out, white, density, seed, *options):
+    run(funcao_exe, "--seed", seed, *options, path, out, str(white), str(density))
     return out.read_bytes()
 
 
@@ -39,6 +39,56 @@ def test_noise_is_the_commands_byte_for_byte(funcao_exe, tmp_path, name, white, 
     noisy = imagenoise.impulse_noise(image, white, density, seed=seed)
     imagenoise.write(tmp_path / "module.pgm", noisy, origin=origin)
     assert (tmp_path / "module.pgm").read_bytes() == expected
+
+
+# Keyword arguments of impulse_noise and the command's options for them.
+OPTIONS = {
+    "exact": ({"exact": True}, ["--exact"]),
+    "random": ({"impulse": "random"}, ["--impulse", "random"]),
+    "random exact": ({"impulse": "random", "exact": True}, ["--impulse=random", "--exact"]),
+    "fixed": ({"impulse": "fixed"}, ["--impulse", "fixed"]),
+}
+
+
+@pytest.mark.parametrize("name", ["coins", "with origin", "one row"])
+@pytest.mark.parametrize("option", OPTIONS.keys())
+@pytest.mark.parametrize("white, density, seed", [(50, 30, 7), (30, 100, 2), (-50, 90, 11)])
+def test_options_and_masks_are_the_commands_byte_for_byte(funcao_exe, tmp_path, name, option,
+                                                           white, density, seed):
+    path = INPUTS[name](tmp_path)
+    keywords, flags = OPTIONS[option]
+    expected = command_output(funcao_exe, path, tmp_path / "command.pgm", white, density, seed,
+                              "--mask", tmp_path / "command_mask.pgm", *flags)
+    image, origin = imagenoise.read(path, with_origin=True)
+    noisy, mask = imagenoise.impulse_noise(image, white, density, seed=seed, mask=True,
+                                           **keywords)
+    assert mask.dtype == np.bool_ and mask.shape == image.shape
+    imagenoise.write(tmp_path / "module.pgm", noisy, origin=origin)
+    imagenoise.write(tmp_path / "module_mask.pgm", mask.astype(np.uint8) * 255, origin=origin)
+    assert (tmp_path / "module.pgm").read_bytes() == expected
+    assert (tmp_path / "module_mask.pgm").read_bytes() == \
+        (tmp_path / "command_mask.pgm").read_bytes()
+    np.testing.assert_array_equal(
+        imagenoise.impulse_noise(image, white, density, seed=seed, **keywords), noisy)
+
+
+@pytest.mark.parametrize("density", [10, 50, 90, 100])
+def test_exact_points_hit_exactly_the_counts_pixels(coins, density):
+    clean = imagenoise.read(coins)
+    noisy, mask = imagenoise.impulse_noise(clean, 30, density, seed=7, exact=True, mask=True)
+    white, black = imagenoise.impulse_counts(clean.shape, 30, density, exact=True)
+    assert mask.sum() == white + black
+    assert (noisy[mask] == 255).sum() == white and (noisy[mask] == 0).sum() == black
+    np.testing.assert_array_equal(noisy[~mask], clean[~mask])
+
+
+def test_random_impulses_count_all_points_as_white():
+    assert imagenoise.impulse_counts((100, 100), 30, 10, impulse="random") == (1000, 0)
+    assert imagenoise.impulse_counts((10, 10), -1e30, 100, exact=True) == (0, 100)
+    with pytest.raises(ValueError, match="'gaussian'"):
+        imagenoise.impulse_counts((10, 10), 30, 10, impulse="gaussian")
+    with pytest.raises(ValueError, match="'Fixed'"):
+        imagenoise.impulse_noise(photo_like(4, 4), 30, 10, impulse="Fixed")
 
 
 def test_a_seed_of_1_is_the_default_and_the_run_without_a_seed(funcao_exe, tmp_path, coins):

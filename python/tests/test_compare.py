@@ -13,9 +13,9 @@ from conftest import EXAMPLES, photo_like, run, write_p5
 SINGLE_PRECISION = {"Erro", "Erro_medio"}
 
 
-def pnm_compare_values(pnm_compare, a_path, b_path):
+def pnm_compare_values(pnm_compare, a_path, b_path, *options):
     values = {}
-    for line in run(pnm_compare, a_path, b_path).stdout.splitlines():
+    for line in run(pnm_compare, *options, a_path, b_path).stdout.splitlines():
         name, value = line.split()[:2]
         values[name] = float(value)
     return values
@@ -53,6 +53,24 @@ def test_values_are_pnm_compares_bit_for_bit(pnm_compare, tmp_path, name):
         assert same_value(measures[key], value, key), (key, measures[key], value)
 
 
+def test_ief_is_pnm_compares_with_noisy(pnm_compare, tmp_path):
+    clean = photo_like(40, 40)
+    noisy = imagenoise.impulse_noise(clean, 50, 30, seed=3)
+    half = np.where(np.arange(40)[:, None] < 20, clean, noisy).astype(np.uint8)
+    for first in (half, clean, noisy):
+        expected = pnm_compare_values(pnm_compare, write_p5(tmp_path / "a.pgm", first),
+                                      write_p5(tmp_path / "b.pgm", clean), "--noisy",
+                                      write_p5(tmp_path / "n.pgm", noisy))
+        measures = imagenoise.compare(first, clean, noisy=noisy)
+        assert set(measures) == set(expected)
+        for key, value in expected.items():
+            assert same_value(measures[key], value, key), (key, measures[key], value)
+    assert imagenoise.compare(clean, clean, noisy=noisy)["IEF"] == math.inf
+    assert math.isnan(imagenoise.compare(clean, clean, noisy=clean)["IEF"])
+    with pytest.raises(ValueError, match="noisy"):
+        imagenoise.compare(clean, clean, noisy=noisy[:-1])
+
+
 def test_the_order_matters_only_to_sinal_ruido():
     a = np.full((1, 1), 10, np.uint8)
     b = np.full((1, 1), 13, np.uint8)
@@ -71,14 +89,19 @@ def test_equal_images_measure_as_the_command_says():
     assert measures["Sinal_ruido"] == math.inf and measures["PSNR"] == math.inf
 
 
-def test_mse_and_psnr_are_numpys_exact_values():
+def test_mse_mae_psnr_and_ief_are_numpys_exact_values():
     clean = photo_like(64, 80)
     noisy = imagenoise.impulse_noise(clean, 40, 30, seed=8)
     difference = clean.astype(np.int64) - noisy.astype(np.int64)
     mse = float((difference**2).sum()) / difference.size
     measures = imagenoise.compare(noisy, clean)
     assert measures["MSE"] == mse
+    assert measures["MAE"] == float(np.abs(difference).sum()) / difference.size
     assert measures["PSNR"] == pytest.approx(10 * math.log10(255**2 / mse), rel=1e-15)
+    filtered = np.where(noisy == 255, clean, noisy).astype(np.uint8)
+    left = ((filtered.astype(np.int64) - clean) ** 2).sum()
+    ief = imagenoise.compare(filtered, clean, noisy=noisy)["IEF"]
+    assert ief == float((difference**2).sum()) / float(left)
 
 
 def test_ssim_is_scikit_images_within_1e_7():

@@ -119,3 +119,50 @@ def test_nothing_is_printed(capfd, tmp_path):
         imagenoise.read(TEST_DATA / "malformed" / "p2x.pgm")
     imagenoise.write(tmp_path / "out.pgm", photo_like(3, 3))
     assert capfd.readouterr() == ("", "")
+
+
+def test_every_format_reads_back_with_its_pixels_and_origin(tmp_path):
+    pixels = photo_like(23, 41)
+    for name, format in (("a.pgm", "p2"), ("b.pgm", "p5"), ("c.out", "PNG"), ("d.png", None)):
+        if "png" in name + str(format).lower() and not png_supported(tmp_path):
+            continue
+        imagenoise.write(tmp_path / name, pixels, origin=(5, -6), format=format)
+        image, origin = imagenoise.read(tmp_path / name, with_origin=True)
+        np.testing.assert_array_equal(image, pixels, name)
+        assert origin == (5, -6), name
+
+
+def png_supported(tmp_path):
+    try:
+        imagenoise.write(tmp_path / "probe.png", photo_like(1, 1), format="png")
+    except ValueError as refused:
+        assert "PNG" in str(refused)
+        return False
+    return True
+
+
+def test_the_format_follows_the_commands_rule_by_name(tmp_path):
+    pixels = photo_like(3, 4)
+    imagenoise.write(tmp_path / "raw.pgm", pixels, format="p5", origin=(1, 2))
+    assert (tmp_path / "raw.pgm").read_bytes() == b"P5\n#origin 2 1\n4 3 255\n" + pixels.tobytes()
+    imagenoise.write(tmp_path / "plain.pgm", pixels)
+    assert (tmp_path / "plain.pgm").read_bytes().startswith(b"P2\n#origin 0 0\n4 3 255\n")
+    imagenoise.write(tmp_path / "upper.PNG", pixels)
+    signature = (tmp_path / "upper.PNG").read_bytes()[:8]
+    if png_supported(tmp_path):
+        assert signature == b"\x89PNG\r\n\x1a\n"
+        with pytest.raises(ValueError, match="without pixels"):
+            imagenoise.write(tmp_path / "empty.png", np.zeros((0, 3), np.uint8))
+    else:
+        assert signature.startswith(b"P2\n")
+
+
+def test_pillow_reads_the_pixels_of_p5_and_png_files(tmp_path):
+    image_module = pytest.importorskip("PIL.Image")
+    pixels = photo_like(30, 20)
+    formats = ["p5"] + (["png"] if png_supported(tmp_path) else [])
+    for format in formats:
+        path = tmp_path / f"out.{format}"
+        imagenoise.write(path, pixels, format=format)
+        with image_module.open(path) as opened:
+            np.testing.assert_array_equal(np.asarray(opened), pixels, format)
