@@ -75,14 +75,22 @@ ImpulseCounts add_impulse_noise(Image* image, float white, float density, uint32
     return counts;
   }
   const int64_t pixels = static_cast<int64_t>(rows) * cols;
+  if (pixels == 0) {
+    if (mask != nullptr) {
+      mask->dims->origin_row = image->dims->origin_row;
+      mask->dims->origin_col = image->dims->origin_col;
+    }
+    return counts;
+  }
   const Bitmap landed = zeroed_bitmap(rows, cols);
-  const bool uniform =
-      !options.exact && !random && (counts.white > pixels || counts.black > pixels);
-  const Bitmap scratch = uniform ? zeroed_bitmap(rows, cols) : Bitmap();
-  if (pixels > 0 && (landed == nullptr || (uniform && scratch == nullptr))) {
+  const Bitmap scratch = zeroed_bitmap(rows, cols);
+  const Bitmap full(
+      static_cast<uint64_t*>(std::calloc(summary_words(rows, cols), sizeof(uint64_t))));
+  if (landed == nullptr || scratch == nullptr || full == nullptr) {
     return {-1, -1};
   }
-  const RunMarks marks{landed.get(), scratch.get()};
+  start_marks(landed.get(), rows, cols);
+  const RunMarks marks{landed.get(), scratch.get(), full.get()};
   if (random) {
     add_marked_impulses(image, counts.white, kRandomValue, options.exact, &state, marks);
   } else {
@@ -92,9 +100,7 @@ ImpulseCounts add_impulse_noise(Image* image, float white, float density, uint32
   if (mask != nullptr) {
     mask->dims->origin_row = image->dims->origin_row;
     mask->dims->origin_col = image->dims->origin_col;
-    if (pixels > 0) {
-      expand_marks(landed.get(), mask);
-    }
+    expand_marks(landed.get(), mask);
   }
   return counts;
 }

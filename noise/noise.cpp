@@ -97,6 +97,12 @@ size_t bitmap_row_words(int32_t cols) {
   return static_cast<size_t>(cols) / 64 + (cols % 64 != 0 ? 1 : 0);
 }
 
+size_t summary_words(int32_t rows, int32_t cols) {
+  // A bit per word, a bit per row and 32 bits per row.
+  const auto r = static_cast<size_t>(rows);
+  return r * bitmap_row_words(cols) / 64 + 1 + r / 64 + 1 + r / 2 + 1;
+}
+
 namespace {
 
 // Points are drawn a batch at a time, the generator's values for a whole batch at once.
@@ -262,13 +268,27 @@ namespace {
 // brought back to just past the last one used.
 constexpr int32_t kVisitBatch = 512;
 
-// Draws up to limit points, each a row, a column and (with_value) a value, and calls
-// visit(row, column, value) for each until it returns false. Returns the points drawn.
+// Where a point's draws put it.
+struct Placement {
+  uint32_t row_scale;
+  uint32_t col_scale;
+  int32_t rows;
+  int32_t cols;
+
+  int32_t row(int32_t draw) const { return scaled_index(draw, row_scale, rows); }
+  int32_t col(int32_t draw) const { return scaled_index(draw, col_scale, cols); }
+};
+
+Placement placement(const Image* image) {
+  const int32_t rows = image->dims->rows;
+  const int32_t cols = image->dims->cols;
+  return {index_scale(rows), index_scale(cols), rows, cols};
+}
+
+// Draws up to limit points, each a row draw, a column draw and (with_value) a value draw, and
+// calls visit(draws) for each until it returns false. Returns the points drawn.
 template <typename Visit>
-int64_t visit_points(RandState* state, int32_t rows, int32_t cols, bool with_value, int64_t limit,
-                     Visit visit) {
-  const uint32_t row_scale = index_scale(rows);
-  const uint32_t col_scale = index_scale(cols);
+int64_t visit_points(RandState* state, bool with_value, int64_t limit, Visit visit) {
   const int32_t stride = with_value ? 3 : 2;
   int32_t draws[3 * kVisitBatch];
   int64_t done = 0;
@@ -277,11 +297,7 @@ int64_t visit_points(RandState* state, int32_t rows, int32_t cols, bool with_val
     const RandState before = *state;
     rand_fill(state, draws, stride * n);
     for (int32_t i = 0; i < n; ++i) {
-      const int32_t* point = draws + static_cast<ptrdiff_t>(stride) * i;
-      const int32_t row = scaled_index(point[0], row_scale, rows);
-      const int32_t col = scaled_index(point[1], col_scale, cols);
-      const int value = with_value ? point[2] >> 23 : 0;
-      if (!visit(row, col, value)) {
+      if (!visit(draws + static_cast<ptrdiff_t>(stride) * i)) {
         *state = before;
         rand_fill(state, draws, stride * (i + 1));
         return done + i + 1;
@@ -292,6 +308,10 @@ int64_t visit_points(RandState* state, int32_t rows, int32_t cols, bool with_val
   return done;
 }
 
+int value_of(int32_t draw) {
+  return draw >> 23;
+}
+
 int bit_count(uint64_t word) {
   word = word - ((word >> 1) & 0x5555555555555555U);
   word = (word & 0x3333333333333333U) + ((word >> 2) & 0x3333333333333333U);
@@ -299,17 +319,82 @@ int bit_count(uint64_t word) {
   return static_cast<int>((word * 0x0101010101010101U) >> 56);
 }
 
-struct BitRef {
-  uint64_t* word;
-  uint64_t bit;
-};
-
-BitRef bit_of(uint64_t* bitmap, size_t words, int32_t row, int32_t col) {
-  const auto column = static_cast<uint32_t>(col);
-  return {bitmap + static_cast<size_t>(row) * words + column / 64, uint64_t{1} << (column % 64)};
+// The bits past the last column of a row's last word: set in the bitmaps that fill up, so that a
+// row's words all end up as all ones.
+uint64_t padding_bits(int32_t cols) {
+  return cols % 64 == 0 ? 0 : ~uint64_t{0} << (cols % 64);
 }
 
-// The pixels of a row that hold value and, where landed is not null, are marked there, as bits.
+// A bitmap that fills up, one bit at a time, and beside it one bit per word that says the word is
+// full, and one bit per row that says the row is. When few pixels are left, nearly every draw
+// lands on a full row or word: these summaries, 1/64 of the bitmap and less (32 KiB and 512 bytes
+// for 4096 x 4096), answer it from the nearest caches, the rows' before the column is even worked
+// out.
+struct FillingBits {
+  uint64_t* bits;
+  size_t words;         // per row
+  uint64_t* full;       // a bit per word of bits
+  uint64_t* full_rows;  // a bit per row
+  uint32_t* open;       // per row, the words not full yet
+};
+
+size_t word_summary_words(int32_t rows, int32_t cols) {
+  return static_cast<size_t>(rows) * bitmap_row_words(cols) / 64 + 1;
+}
+
+FillingBits start_filling(uint64_t* bits, int32_t rows, int32_t cols, uint64_t* summary) {
+  const size_t words = bitmap_row_words(cols);
+  uint64_t* const full = summary;
+  uint64_t* const full_rows = full + word_summary_words(rows, cols);
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): counters in the same block.
+  auto* const open = reinterpret_cast<uint32_t*>(full_rows + static_cast<size_t>(rows) / 64 + 1);
+  std::memset(summary, 0, summary_words(rows, cols) * sizeof(uint64_t));
+  for (int32_t r = 0; r < rows; ++r) {
+    uint32_t left = 0;
+    for (size_t j = 0; j < words; ++j) {
+      const size_t w = static_cast<size_t>(r) * words + j;
+      const bool whole = bits[w] == ~uint64_t{0};
+      full[w / 64] |= static_cast<uint64_t>(whole) << (w % 64);
+      left += whole ? 0 : 1;
+    }
+    open[r] = left;
+    full_rows[r / 64] |= static_cast<uint64_t>(left == 0) << (r % 64);
+  }
+  return {bits, words, full, full_rows, open};
+}
+
+// Sets the bit of the point these draws give; true when it was not set before.
+bool claim(const FillingBits& filling, const Placement& at, const int32_t* point) {
+  const int32_t row = at.row(point[0]);
+  if (((filling.full_rows[row / 64] >> (row % 64)) & 1) != 0) {
+    return false;
+  }
+  const auto column = static_cast<uint32_t>(at.col(point[1]));
+  const size_t w = static_cast<size_t>(row) * filling.words + column / 64;
+  if (((filling.full[w / 64] >> (w % 64)) & 1) != 0) {
+    return false;
+  }
+  // No branch on the bit itself: it is as likely set as not for much of a pass, and a mispredicted
+  // branch would hold up the next draws' loads.
+  const uint64_t word = filling.bits[w];
+  const uint64_t now = word | (uint64_t{1} << (column % 64));
+  filling.bits[w] = now;
+  if (now == ~uint64_t{0} && now != word) {
+    filling.full[w / 64] |= uint64_t{1} << (w % 64);
+    if (--filling.open[row] == 0) {
+      filling.full_rows[row / 64] |= uint64_t{1} << (row % 64);
+    }
+  }
+  return now != word;
+}
+
+void set_bit(uint64_t* bits, size_t words, int32_t row, int32_t col) {
+  const auto column = static_cast<uint32_t>(col);
+  bits[static_cast<size_t>(row) * words + column / 64] |= uint64_t{1} << (column % 64);
+}
+
+// The pixels of a row that hold value and, where landed is not null, are marked there, as bits;
+// the padding set.
 void mark_row_holding(const unsigned char* pixels, const uint64_t* landed, uint64_t* bits,
                       int32_t cols, unsigned char value) {
   for (int32_t c0 = 0, j = 0; c0 < cols; c0 += 64, ++j) {
@@ -318,20 +403,32 @@ void mark_row_holding(const unsigned char* pixels, const uint64_t* landed, uint6
     for (int32_t k = 0; k < end; ++k) {
       word |= static_cast<uint64_t>(pixels[c0 + k] == value) << k;
     }
-    bits[j] = landed == nullptr ? word : word & landed[j];
+    if (landed != nullptr) {
+      word &= landed[j];
+    }
+    bits[j] = end < 64 ? word | padding_bits(cols) : word;
+  }
+}
+
+// Sets the pixels whose bits are in marks to value, row by row, and clears the marks.
+void sweep(Image* image, uint64_t* marks, unsigned char value) {
+  const size_t words = bitmap_row_words(image->dims->cols);
+  for (int32_t r = 0; r < image->dims->rows; ++r) {
+    sweep_row(image->pixels[r], marks + static_cast<size_t>(r) * words, image->dims->cols, value);
   }
 }
 
 // A pass of more points than pixels, each storing value. Once every pixel holds value (and is
-// marked in landed, when there is one), no later draw changes anything: the draws are made into a
-// bitmap of those pixels, which stays in the caches where the image does not, until then, and the
-// generator skips the rest. The image is changed in one sweep at the end.
+// marked in landed, when there is one), no later draw changes anything: until then the draws go
+// to a bitmap of those pixels, which stays in the caches where the image does not, and then the
+// generator skips the rest. The image is changed in one sweep at the end, and held left all 0.
 int64_t uniform_pass(Image* image, int64_t count, unsigned char value, RandState* state,
-                     uint64_t* landed, uint64_t* held) {
+                     uint64_t* landed, uint64_t* held, uint64_t* full) {
   const int32_t rows = image->dims->rows;
   const int32_t cols = image->dims->cols;
   const size_t words = bitmap_row_words(cols);
-  int64_t left = int64_t{rows} * cols;
+  const size_t total = static_cast<size_t>(rows) * words;
+  int64_t left = static_cast<int64_t>(total) * 64;  // bits not set, the padding set below
   for (int32_t r = 0; r < rows; ++r) {
     const size_t first = static_cast<size_t>(r) * words;
     mark_row_holding(image->pixels[r], landed == nullptr ? nullptr : landed + first, held + first,
@@ -340,26 +437,23 @@ int64_t uniform_pass(Image* image, int64_t count, unsigned char value, RandState
       left -= bit_count(held[first + j]);
     }
   }
+  const FillingBits filling = start_filling(held, rows, cols, full);
   int64_t drawn = 0;
   if (left > 0) {
-    drawn = visit_points(state, rows, cols, false, count, [&](int32_t row, int32_t col, int) {
-      const BitRef mark = bit_of(held, words, row, col);
-      left -= (*mark.word & mark.bit) == 0 ? 1 : 0;
-      *mark.word |= mark.bit;
+    const Placement at = placement(image);
+    drawn = visit_points(state, false, count, [&](const int32_t* point) {
+      left -= claim(filling, at, point) ? 1 : 0;
       return left > 0;
     });
   }
   // Two draws per position; count < 2^63, so twice it fits 64 bits unsigned.
   rand_skip(state, 2 * static_cast<uint64_t>(count - drawn));
-  for (int32_t r = 0; r < rows; ++r) {
-    uint64_t* marks = held + static_cast<size_t>(r) * words;
-    if (landed != nullptr) {
-      for (size_t j = 0; j < words; ++j) {
-        landed[static_cast<size_t>(r) * words + j] |= marks[j];
-      }
+  if (landed != nullptr) {
+    for (size_t w = 0; w < total; ++w) {
+      landed[w] |= held[w];
     }
-    sweep_row(image->pixels[r], marks, cols, value);
   }
+  sweep(image, held, value);
   return drawn;
 }
 
@@ -369,7 +463,7 @@ int64_t uniform_pass_unmarked(Image* image, int64_t count, unsigned char value, 
   const int32_t cols = image->dims->cols;
   const int64_t pixels = static_cast<int64_t>(rows) * cols;
   add_impulses(image, pixels, value, state);
-  count -= pixels;
+  const Placement at = placement(image);
   int64_t left = 0;  // pixels that do not hold value yet
   for (int32_t r = 0; r < rows; ++r) {
     const unsigned char* row = image->pixels[r];
@@ -377,20 +471,28 @@ int64_t uniform_pass_unmarked(Image* image, int64_t count, unsigned char value, 
       left += row[c] != value ? 1 : 0;
     }
   }
-  int64_t drawn = pixels;
+  int64_t drawn = 0;
   if (left > 0) {
-    drawn += visit_points(state, rows, cols, false, count, [&](int32_t row, int32_t col, int) {
-      unsigned char& pixel = image->pixels[row][col];
+    drawn = visit_points(state, false, count - pixels, [&](const int32_t* point) {
+      unsigned char& pixel = image->pixels[at.row(point[0])][at.col(point[1])];
       left -= pixel != value ? 1 : 0;
       pixel = value;
       return left > 0;
     });
   }
-  rand_skip(state, 2 * static_cast<uint64_t>(count - (drawn - pixels)));
-  return drawn;
+  rand_skip(state, 2 * static_cast<uint64_t>(count - pixels - drawn));
+  return pixels + drawn;
 }
 
 }  // namespace
+
+void start_marks(uint64_t* bits, int32_t rows, int32_t cols) {
+  const size_t words = bitmap_row_words(cols);
+  std::memset(bits, 0, static_cast<size_t>(rows) * words * sizeof(uint64_t));
+  for (int32_t r = 0; r < rows && padding_bits(cols) != 0; ++r) {
+    bits[static_cast<size_t>(r) * words + words - 1] = padding_bits(cols);
+  }
+}
 
 int64_t add_impulses_until_uniform(Image* image, int64_t count, unsigned char value,
                                    RandState* state) {
@@ -408,10 +510,12 @@ int64_t add_impulses_until_uniform(Image* image, int64_t count, unsigned char va
   }
   const std::unique_ptr<uint64_t[], FreeDeleter> held(static_cast<uint64_t*>(
       std::calloc(static_cast<size_t>(rows) * bitmap_row_words(cols), sizeof(uint64_t))));
-  if (held == nullptr) {
+  const std::unique_ptr<uint64_t[], FreeDeleter> full(
+      static_cast<uint64_t*>(std::calloc(summary_words(rows, cols), sizeof(uint64_t))));
+  if (held == nullptr || full == nullptr) {
     return uniform_pass_unmarked(image, count, value, state);
   }
-  return uniform_pass(image, count, value, state, nullptr, held.get());
+  return uniform_pass(image, count, value, state, nullptr, held.get(), full.get());
 }
 
 int64_t add_marked_impulses(Image* image, int64_t count, int value, bool exact, RandState* state,
@@ -423,34 +527,61 @@ int64_t add_marked_impulses(Image* image, int64_t count, int value, bool exact, 
     return 0;
   }
   const size_t words = bitmap_row_words(cols);
+  const size_t total = static_cast<size_t>(rows) * words;
   const bool with_value = value == kRandomValue;
+  const auto fixed = static_cast<unsigned char>(value);
   unsigned char* const* const image_rows = image->pixels;
+  const Placement at = placement(image);
   if (exact) {
+    const FillingBits filling = start_filling(marks.landed, rows, cols, marks.full);
     int64_t placed = 0;
-    return visit_points(
-        state, rows, cols, with_value, INT64_MAX, [&](int32_t row, int32_t col, int drawn_value) {
-          const BitRef mark = bit_of(marks.landed, words, row, col);
-          if ((*mark.word & mark.bit) == 0) {
-            *mark.word |= mark.bit;
-            image_rows[row][col] = static_cast<unsigned char>(with_value ? drawn_value : value);
-            ++placed;
-          }
-          return placed < count;
-        });
+    if (with_value) {
+      return visit_points(state, true, INT64_MAX, [&](const int32_t* point) {
+        if (claim(filling, at, point)) {
+          image_rows[at.row(point[0])][at.col(point[1])] =
+              static_cast<unsigned char>(value_of(point[2]));
+          ++placed;
+        }
+        return placed < count;
+      });
+    }
+    std::memcpy(marks.scratch, marks.landed, total * sizeof(uint64_t));
+    const int64_t drawn = visit_points(state, false, INT64_MAX, [&](const int32_t* point) {
+      placed += claim(filling, at, point) ? 1 : 0;
+      return placed < count;
+    });
+    // The pass's own points: marked now, and not before it.
+    for (size_t w = 0; w < total; ++w) {
+      marks.scratch[w] = marks.landed[w] & ~marks.scratch[w];
+    }
+    sweep(image, marks.scratch, fixed);
+    return drawn;
   }
   if (count > pixels && !with_value) {
-    return uniform_pass(image, count, static_cast<unsigned char>(value), state, marks.landed,
-                        marks.scratch);
+    return uniform_pass(image, count, fixed, state, marks.landed, marks.scratch, marks.full);
   }
-  return visit_points(
-      state, rows, cols, with_value, count, [&](int32_t row, int32_t col, int drawn_value) {
-        if (marks.landed != nullptr) {
-          const BitRef mark = bit_of(marks.landed, words, row, col);
-          *mark.word |= mark.bit;
-        }
-        image_rows[row][col] = static_cast<unsigned char>(with_value ? drawn_value : value);
-        return true;
-      });
+  if (with_value) {
+    return visit_points(state, true, count, [&](const int32_t* point) {
+      const int32_t row = at.row(point[0]);
+      const int32_t col = at.col(point[1]);
+      if (marks.landed != nullptr) {
+        set_bit(marks.landed, words, row, col);
+      }
+      image_rows[row][col] = static_cast<unsigned char>(value_of(point[2]));
+      return true;
+    });
+  }
+  // The pass's points go to the scratch bitmap, then to the run's marks and, in one sweep, to
+  // the image.
+  const int64_t drawn = visit_points(state, false, count, [&](const int32_t* point) {
+    set_bit(marks.scratch, words, at.row(point[0]), at.col(point[1]));
+    return true;
+  });
+  for (size_t w = 0; w < total; ++w) {
+    marks.landed[w] |= marks.scratch[w];
+  }
+  sweep(image, marks.scratch, fixed);
+  return drawn;
 }
 
 void expand_marks(const uint64_t* landed, Image* mask) {

@@ -73,18 +73,26 @@ constexpr int kRandomValue = -1;
 // of word c / 64.
 size_t bitmap_row_words(int32_t cols);
 
-// What a run with a record of where its points landed keeps beside the image.
+// What a run with a record of where its points landed keeps beside the image: two bitmaps of
+// the image's size and a small summary.
 struct RunMarks {
-  uint64_t* landed;   // a bit set for every position drawn in the run so far
-  uint64_t* scratch;  // all 0, or null when no pass draws more points than there are pixels
+  uint64_t* landed;   // a bit set for every position drawn in the run so far; see start_marks
+  uint64_t* scratch;  // all 0 between passes
+  uint64_t* full;     // summary_words of scratch: one bit per word of a bitmap that fills up
 };
 
+size_t summary_words(int32_t rows, int32_t cols);
+
+// Makes landed a run's record with nothing landed yet: all 0 but the bits past each row's last
+// column, which are set.
+void start_marks(uint64_t* landed, int32_t rows, int32_t cols);
+
 // A pass of count points storing value (0 .. 255, or kRandomValue) that marks every position it
-// draws in marks.landed (which may be null without exact, for random values or at most one point
-// per pixel). With exact, a position already marked is drawn again, until count new
+// draws in marks.landed. With exact, a position already marked is drawn again, until count new
 // positions are marked; count must not exceed the positions left. Without it, a pass of more
 // points than pixels stops as add_impulses_until_uniform does, once no draw can change the image
-// or the marks (it needs marks.scratch then, and leaves it all 0). Returns the positions drawn.
+// or the marks. Only a pass of random values without exact may have its marks null. Returns the
+// positions drawn.
 int64_t add_marked_impulses(Image* image, int64_t count, int value, bool exact, RandState* state,
                             const RunMarks& marks);
 

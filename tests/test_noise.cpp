@@ -311,3 +311,249 @@ TEST(AddImpulseNoise, ExtremePercentagesEndAtOnce) {
   auto empty = testsupport::image_of(0, 3, {});
   EXPECT_EQ(add_impulse_noise(empty.get(), 50, 100, 1).white, 0);
 }
+
+namespace {
+
+// The rule written out plainly, one draw at a time: each point draws a row, a column and (for
+// random values) its value; with exact, a position already drawn in the run is drawn again until
+// the pass has count new ones. Returns the positions drawn.
+int64_t reference_pass(std::vector<int>* pixels, std::vector<bool>* landed, int32_t rows,
+                       int32_t cols, int64_t count, int value, bool exact, RandState* state) {
+  int64_t drawn = 0;
+  for (int64_t placed = 0; placed < count; ++drawn) {
+    const int32_t r = draw_index(rand_next(state), rows);
+    const int32_t c = draw_index(rand_next(state), cols);
+    const int v = value == noise_detail::kRandomValue ? rand_next(state) >> 23 : value;
+    const size_t at = static_cast<size_t>(r) * static_cast<size_t>(cols) + static_cast<size_t>(c);
+    if (exact && (*landed)[at]) {
+      continue;
+    }
+    (*landed)[at] = true;
+    (*pixels)[at] = v;
+    ++placed;
+  }
+  return drawn;
+}
+
+std::vector<int> flat(int32_t rows, int32_t cols, int value) {
+  return std::vector<int>(static_cast<size_t>(rows) * static_cast<size_t>(cols), value);
+}
+
+std::vector<int> mask_of(const std::vector<bool>& landed) {
+  std::vector<int> mask;
+  for (const bool hit : landed) {
+    mask.push_back(hit ? 255 : 0);
+  }
+  return mask;
+}
+
+int64_t count_of(const std::vector<int>& values, int value) {
+  return std::count(values.begin(), values.end(), value);
+}
+
+}  // namespace
+
+// The batches of draws, the summaries of full words and rows, the pass bitmaps and the generator
+// brought back part way through a batch: all of it must give what the rule drawn one point at a
+// time gives, image, mask and the generator's next draw alike. Rows end inside a bitmap word
+// (70, 130 columns) or on one (64); the counts reach every pixel.
+TEST(AddImpulseNoise, ExactAndMaskedRunsFollowTheRuleDrawnOneAtATime) {
+  for (const auto& [rows, cols] : {std::pair{1, 1}, std::pair{3, 70}, std::pair{64, 64},
+                                   std::pair{41, 130}, std::pair{257, 3}}) {
+    const int32_t pixels = rows * cols;
+    for (const bool exact : {true, false}) {
+      for (const bool random : {false, true}) {
+        for (const int64_t white : {int64_t{0}, int64_t{1}, int64_t{pixels / 3}, int64_t{pixels}}) {
+          // Without exact, a black pass of more points than pixels stops once nothing can change.
+          const int64_t black = random ? 0 : exact ? pixels - white : 4 * int64_t{pixels} + 1;
+          auto image = testsupport::image_of(rows, cols, flat(rows, cols, 100));
+          std::vector<uint64_t> landed(static_cast<size_t>(rows) *
+                                       noise_detail::bitmap_row_words(cols));
+          std::vector<uint64_t> scratch(landed.size());
+          std::vector<uint64_t> full(noise_detail::summary_words(rows, cols));
+          noise_detail::start_marks(landed.data(), rows, cols);
+          const noise_detail::RunMarks marks{landed.data(), scratch.data(), full.data()};
+          std::vector<int> expected = flat(rows, cols, 100);
+          std::vector<bool> expected_landed(static_cast<size_t>(pixels));
+          RandState state{};
+          RandState single{};
+          rand_init(&state, 5);
+          rand_init(&single, 5);
+          const std::string shown = std::to_string(rows) + " x " + std::to_string(cols) +
+                                    (exact ? " exact" : "") + (random ? " random" : "") + ", " +
+                                    std::to_string(white);
+          const int first = random ? noise_detail::kRandomValue : 255;
+          EXPECT_EQ(
+              noise_detail::add_marked_impulses(image.get(), white, first, exact, &state, marks),
+              reference_pass(&expected, &expected_landed, rows, cols, white, first, exact, &single))
+              << shown;
+          if (exact || black <= pixels) {
+            EXPECT_EQ(
+                noise_detail::add_marked_impulses(image.get(), black, 0, exact, &state, marks),
+                reference_pass(&expected, &expected_landed, rows, cols, black, 0, exact, &single))
+                << shown;
+          } else {
+            noise_detail::add_marked_impulses(image.get(), black, 0, exact, &state, marks);
+            reference_pass(&expected, &expected_landed, rows, cols, black, 0, exact, &single);
+          }
+          EXPECT_EQ(testsupport::pixels_of(image.get()), expected) << shown;
+          auto mask = testsupport::image_of(rows, cols, flat(rows, cols, 9));
+          noise_detail::expand_marks(landed.data(), mask.get());
+          EXPECT_EQ(testsupport::pixels_of(mask.get()), mask_of(expected_landed)) << shown;
+          EXPECT_EQ(rand_next(&state), rand_next(&single)) << shown;
+          EXPECT_TRUE(std::all_of(scratch.begin(), scratch.end(), [](uint64_t w) {
+            return w == 0;
+          })) << shown;
+        }
+      }
+    }
+  }
+}
+
+// Exact densities as papers give them: the mask holds exactly the counts' pixels, white + black
+// of them, white of them 255, and no pixel outside it changes.
+TEST(AddImpulseNoise, ExactRunsHitExactlyTheirCountsAndNothingOutsideTheMask) {
+  for (const float density : {10.0f, 50.0f, 90.0f, 100.0f}) {
+    const int32_t rows = 37;
+    const int32_t cols = 29;
+    auto image = testsupport::image_of(rows, cols, flat(rows, cols, 128));
+    image->pixels[3][4] = 255;  // salt on white and pepper on black still count as hits
+    image->pixels[5][6] = 0;
+    const std::vector<int> before = testsupport::pixels_of(image.get());
+    auto mask = testsupport::image_of(rows, cols, flat(rows, cols, 7));
+    ImpulseOptions options;
+    options.exact = true;
+    options.mask = mask.get();
+    image->dims->origin_row = 4;
+    image->dims->origin_col = -2;
+    const ImpulseCounts counts = add_impulse_noise(image.get(), 30, density, 8, options);
+    const ImpulseCounts expected = impulse_counts(rows, cols, 30, density, options);
+    EXPECT_EQ(counts.white, expected.white);
+    EXPECT_EQ(counts.black, expected.black);
+    const NoiseCounts plain = noise_counts(30, density, rows, cols);
+    EXPECT_EQ(counts.white, plain.white) << density;
+    EXPECT_EQ(counts.black, std::min<int64_t>(plain.black, rows * cols - plain.white)) << density;
+    const std::vector<int> after = testsupport::pixels_of(image.get());
+    const std::vector<int> marked = testsupport::pixels_of(mask.get());
+    EXPECT_EQ(count_of(marked, 255), counts.white + counts.black) << density;
+    EXPECT_EQ(count_of(marked, 0), rows * cols - counts.white - counts.black) << density;
+    int64_t white = 0;
+    int64_t black = 0;
+    for (size_t i = 0; i < after.size(); ++i) {
+      if (marked[i] == 0) {
+        ASSERT_EQ(after[i], before[i]) << density << ", pixel " << i;
+      } else {
+        white += after[i] == 255 ? 1 : 0;
+        black += after[i] == 0 ? 1 : 0;
+      }
+    }
+    EXPECT_EQ(white, counts.white) << density;
+    EXPECT_EQ(black, counts.black) << density;
+    EXPECT_EQ(mask->dims->origin_row, 4);
+    EXPECT_EQ(mask->dims->origin_col, -2);
+  }
+}
+
+// Where no position repeats, --exact changes nothing: the same counts, the same positions.
+TEST(AddImpulseNoise, ExactRunWithoutRepeatsIsThePlainRun) {
+  auto plain = testsupport::image_of(300, 400, flat(300, 400, 50));
+  auto exact = testsupport::image_of(300, 400, flat(300, 400, 50));
+  const ImpulseCounts plain_counts = add_impulse_noise(plain.get(), 30, 0.05f, 3);
+  ImpulseOptions options;
+  options.exact = true;
+  const ImpulseCounts exact_counts = add_impulse_noise(exact.get(), 30, 0.05f, 3, options);
+  EXPECT_EQ(exact_counts.white, plain_counts.white);
+  EXPECT_EQ(exact_counts.black, plain_counts.black);
+  const std::vector<int> plain_pixels = testsupport::pixels_of(plain.get());
+  EXPECT_EQ(plain_counts.white + plain_counts.black, 59);
+  EXPECT_EQ(static_cast<int64_t>(plain_pixels.size()) - count_of(plain_pixels, 50), 59);
+  EXPECT_EQ(testsupport::pixels_of(exact.get()), plain_pixels);
+}
+
+// A negative white share makes the black count larger than the image: exact caps it at the
+// pixels white left, so every pixel turns black, each one once.
+TEST(AddImpulseNoise, ExactCapsTheCountsAtThePixels) {
+  ImpulseOptions options;
+  options.exact = true;
+  const ImpulseCounts capped = impulse_counts(10, 10, -10, 100, options);
+  EXPECT_EQ(capped.white, 0);
+  EXPECT_EQ(capped.black, 100);
+  const ImpulseCounts both = impulse_counts(10, 10, 1e30f, 1e30f, options);
+  EXPECT_EQ(both.white, 100);
+  EXPECT_EQ(both.black, 0);
+  EXPECT_EQ(impulse_counts(10, 10, 30, -5, options).white, 0);
+  auto image = testsupport::image_of(10, 10, flat(10, 10, 77));
+  auto mask = testsupport::image_of(10, 10, flat(10, 10, 0));
+  options.mask = mask.get();
+  const ImpulseCounts counts = add_impulse_noise(image.get(), -10, 100, 1, options);
+  EXPECT_EQ(counts.black, 100);
+  EXPECT_EQ(testsupport::pixels_of(image.get()), flat(10, 10, 0));
+  EXPECT_EQ(testsupport::pixels_of(mask.get()), flat(10, 10, 255));
+}
+
+// Every pixel reached takes about N ln N draws (the coupon collector's bound); the passes stay
+// within 1.2 N ln N on a 256 x 256 image, exact points at 100 % and a black pass of an absurd
+// count alike.
+TEST(AddImpulseNoise, PassesThatReachEveryPixelStayWithinNLogNDraws) {
+  const int32_t side = 256;
+  const double bound = 1.2 * side * side * std::log(double{side} * side);
+  auto image = testsupport::image_of(side, side, flat(side, side, 128));
+  std::vector<uint64_t> landed(static_cast<size_t>(side) * noise_detail::bitmap_row_words(side));
+  std::vector<uint64_t> scratch(landed.size());
+  std::vector<uint64_t> full(noise_detail::summary_words(side, side));
+  noise_detail::start_marks(landed.data(), side, side);
+  RandState state{};
+  rand_init(&state);
+  const int64_t exact = noise_detail::add_marked_impulses(
+      image.get(), int64_t{side} * side, 0, true, &state,
+      noise_detail::RunMarks{landed.data(), scratch.data(), full.data()});
+  EXPECT_LE(static_cast<double>(exact), bound);
+  EXPECT_GT(static_cast<double>(exact), 0.8 * bound);  // the bound is the real cost, not slack
+  EXPECT_EQ(testsupport::pixels_of(image.get()), flat(side, side, 0));
+  const int64_t uniform = add_impulses_until_uniform(image.get(), INT64_MAX, 255, &state);
+  EXPECT_LE(static_cast<double>(uniform), bound);
+  EXPECT_EQ(testsupport::pixels_of(image.get()), flat(side, side, 255));
+}
+
+// Random-valued impulses: uniform over 0 .. 255 (a loose chi-squared bound, 255 degrees of
+// freedom, for one seed), the same for the same seed, other values for another.
+TEST(AddImpulseNoise, RandomValuesAreUniformAndFollowTheSeed) {
+  ImpulseOptions options;
+  options.exact = true;
+  options.kind = ImpulseKind::random;
+  auto image = testsupport::image_of(256, 256, flat(256, 256, 0));
+  const ImpulseCounts counts = add_impulse_noise(image.get(), 999, 100, 11, options);
+  EXPECT_EQ(counts.white, 65536);
+  EXPECT_EQ(counts.black, 0);
+  const std::vector<int> values = testsupport::pixels_of(image.get());
+  double chi_squared = 0;
+  for (int v = 0; v < 256; ++v) {
+    const double seen = static_cast<double>(count_of(values, v));
+    chi_squared += (seen - 256) * (seen - 256) / 256;
+  }
+  EXPECT_LT(chi_squared, 350);
+  auto again = testsupport::image_of(256, 256, flat(256, 256, 0));
+  add_impulse_noise(again.get(), -5, 100, 11, options);
+  EXPECT_EQ(testsupport::pixels_of(again.get()), values);  // the white share is ignored
+  auto other = testsupport::image_of(256, 256, flat(256, 256, 0));
+  add_impulse_noise(other.get(), 999, 100, 12, options);
+  EXPECT_NE(testsupport::pixels_of(other.get()), values);
+  // Without exact: the truncated point count, at most the pixel count, one pass.
+  options.exact = false;
+  EXPECT_EQ(impulse_counts(10, 10, 30, 12.5f, options).white, 12);
+  EXPECT_EQ(impulse_counts(10, 10, 30, 1e30f, options).white, 100);
+  EXPECT_EQ(impulse_counts(10, 10, 30, std::nanf(""), options).white, 0);
+}
+
+// A mask of another size is refused before anything changes.
+TEST(AddImpulseNoise, MaskOfAnotherSizeChangesNothing) {
+  auto image = testsupport::image_of(4, 4, flat(4, 4, 3));
+  auto mask = testsupport::image_of(4, 5, flat(4, 5, 3));
+  ImpulseOptions options;
+  options.mask = mask.get();
+  const ImpulseCounts counts = add_impulse_noise(image.get(), 30, 50, 1, options);
+  EXPECT_EQ(counts.white, -1);
+  EXPECT_EQ(counts.black, -1);
+  EXPECT_EQ(testsupport::pixels_of(image.get()), flat(4, 4, 3));
+  EXPECT_EQ(testsupport::pixels_of(mask.get()), flat(4, 5, 3));
+}
