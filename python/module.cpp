@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -372,7 +373,12 @@ float percentage(const py::handle& value, const char* name) {
   if (read.ec == std::errc::result_out_of_range) {
     // Beyond single precision's range the "%f" conversion gives the infinity of the sign; below
     // it, the nearest value, zero or subnormal, which the plain conversion gives as well.
-    parsed = std::fabs(number) >= 1 ? std::copysign(INFINITY, number) : static_cast<float>(number);
+    constexpr float kInfinity = std::numeric_limits<float>::infinity();
+    if (std::fabs(number) >= 1) {
+      parsed = number < 0 ? -kInfinity : kInfinity;
+    } else {
+      parsed = static_cast<float>(number);
+    }
   }
   return parsed;
 }

@@ -88,7 +88,9 @@ def test_a_percentage_above_100_or_not_a_number_is_refused(white, density, error
 def test_absurd_percentages_below_zero_end_in_an_all_black_image_or_none():
     assert not imagenoise.impulse_noise(IMAGE, -1e30, 50).any()
     assert not imagenoise.impulse_noise(IMAGE, -math.inf, 50).any()
+    assert not imagenoise.impulse_noise(IMAGE, -1e300, 50).any()  # beyond single precision
     np.testing.assert_array_equal(imagenoise.impulse_noise(IMAGE, 50, -1e30), IMAGE)
+    np.testing.assert_array_equal(imagenoise.impulse_noise(IMAGE, 50, 1e-300), IMAGE)
     assert imagenoise.impulse_counts((3, 4), -1e30, 100) == (0, 2**63 - 1)  # saturated
 
 
