@@ -268,6 +268,10 @@ namespace {
 // brought back to just past the last one used.
 constexpr int32_t kVisitBatch = 512;
 
+// How many points ahead visit_points shows the next points to ahead, so that their memory is on its
+// way by the time they are visited.
+constexpr int32_t kAhead = 16;
+
 // Where a point's draws put it.
 struct Placement {
   uint32_t row_scale;
@@ -286,18 +290,26 @@ Placement placement(const Image* image) {
 }
 
 // Draws up to limit points, each a row draw, a column draw and (with_value) a value draw, and
-// calls visit(draws) for each until it returns false. Returns the points drawn.
-template <typename Visit>
-int64_t visit_points(RandState* state, bool with_value, int64_t limit, Visit visit) {
+// calls visit(draws) for each, which says whether the point counts, until target points have
+// counted. Returns the points drawn. The tally is kept here, where no store through the visits'
+// pointers can touch it: held by the caller, it would go to memory and back at every point.
+template <typename Visit, typename Ahead>
+int64_t visit_points(RandState* state, bool with_value, int64_t limit, int64_t target, Visit visit,
+                     Ahead ahead) {
   const int32_t stride = with_value ? 3 : 2;
   int32_t draws[3 * kVisitBatch];
   int64_t done = 0;
+  int64_t counted = 0;
   while (done < limit) {
     const int32_t n = limit - done < kVisitBatch ? static_cast<int32_t>(limit - done) : kVisitBatch;
     const RandState before = *state;
     rand_fill(state, draws, stride * n);
     for (int32_t i = 0; i < n; ++i) {
-      if (!visit(draws + static_cast<ptrdiff_t>(stride) * i)) {
+      if (i + kAhead < n) {
+        ahead(draws + static_cast<ptrdiff_t>(stride) * (i + kAhead));
+      }
+      counted += visit(draws + static_cast<ptrdiff_t>(stride) * i) ? 1 : 0;
+      if (counted == target) {
         *state = before;
         rand_fill(state, draws, stride * (i + 1));
         return done + i + 1;
@@ -306,6 +318,12 @@ int64_t visit_points(RandState* state, bool with_value, int64_t limit, Visit vis
     done += n;
   }
   return done;
+}
+
+template <typename Visit>
+int64_t visit_points(RandState* state, bool with_value, int64_t limit, int64_t target,
+                     Visit visit) {
+  return visit_points(state, with_value, limit, target, visit, [](const int32_t*) {});
 }
 
 int value_of(int32_t draw) {
@@ -363,6 +381,21 @@ FillingBits start_filling(uint64_t* bits, int32_t rows, int32_t cols, uint64_t* 
   return {bits, words, full, full_rows, open};
 }
 
+// Asks for the word of the point these draws give, unless its row is full.
+void fetch_ahead(const FillingBits& filling, const Placement& at, const int32_t* point) {
+#if defined(__GNUC__)
+  const int32_t row = at.row(point[0]);
+  if (((filling.full_rows[row / 64] >> (row % 64)) & 1) == 0) {
+    const auto column = static_cast<uint32_t>(at.col(point[1]));
+    __builtin_prefetch(filling.bits + static_cast<size_t>(row) * filling.words + column / 64, 1);
+  }
+#else
+  static_cast<void>(filling);
+  static_cast<void>(at);
+  static_cast<void>(point);
+#endif
+}
+
 // Sets the bit of the point these draws give; true when it was not set before.
 bool claim(const FillingBits& filling, const Placement& at, const int32_t* point) {
   const int32_t row = at.row(point[0]);
@@ -374,18 +407,19 @@ bool claim(const FillingBits& filling, const Placement& at, const int32_t* point
   if (((filling.full[w / 64] >> (w % 64)) & 1) != 0) {
     return false;
   }
-  // No branch on the bit itself: it is as likely set as not for much of a pass, and a mispredicted
-  // branch would hold up the next draws' loads.
   const uint64_t word = filling.bits[w];
-  const uint64_t now = word | (uint64_t{1} << (column % 64));
-  filling.bits[w] = now;
-  if (now == ~uint64_t{0} && now != word) {
+  const uint64_t bit = uint64_t{1} << (column % 64);
+  if ((word & bit) != 0) {
+    return false;
+  }
+  filling.bits[w] = word | bit;
+  if ((word | bit) == ~uint64_t{0}) {
     filling.full[w / 64] |= uint64_t{1} << (w % 64);
     if (--filling.open[row] == 0) {
       filling.full_rows[row / 64] |= uint64_t{1} << (row % 64);
     }
   }
-  return now != word;
+  return true;
 }
 
 void set_bit(uint64_t* bits, size_t words, int32_t row, int32_t col) {
@@ -441,10 +475,10 @@ int64_t uniform_pass(Image* image, int64_t count, unsigned char value, RandState
   int64_t drawn = 0;
   if (left > 0) {
     const Placement at = placement(image);
-    drawn = visit_points(state, false, count, [&](const int32_t* point) {
-      left -= claim(filling, at, point) ? 1 : 0;
-      return left > 0;
-    });
+    drawn = visit_points(
+        state, false, count, left,
+        [filling, at](const int32_t* point) { return claim(filling, at, point); },
+        [filling, at](const int32_t* point) { fetch_ahead(filling, at, point); });
   }
   // Two draws per position; count < 2^63, so twice it fits 64 bits unsigned.
   rand_skip(state, 2 * static_cast<uint64_t>(count - drawn));
@@ -473,11 +507,11 @@ int64_t uniform_pass_unmarked(Image* image, int64_t count, unsigned char value, 
   }
   int64_t drawn = 0;
   if (left > 0) {
-    drawn = visit_points(state, false, count - pixels, [&](const int32_t* point) {
+    drawn = visit_points(state, false, count - pixels, left, [&](const int32_t* point) {
       unsigned char& pixel = image->pixels[at.row(point[0])][at.col(point[1])];
-      left -= pixel != value ? 1 : 0;
+      const bool changed = pixel != value;
       pixel = value;
-      return left > 0;
+      return changed;
     });
   }
   rand_skip(state, 2 * static_cast<uint64_t>(count - pixels - drawn));
@@ -534,22 +568,22 @@ int64_t add_marked_impulses(Image* image, int64_t count, int value, bool exact, 
   const Placement at = placement(image);
   if (exact) {
     const FillingBits filling = start_filling(marks.landed, rows, cols, marks.full);
-    int64_t placed = 0;
     if (with_value) {
-      return visit_points(state, true, INT64_MAX, [&](const int32_t* point) {
-        if (claim(filling, at, point)) {
-          image_rows[at.row(point[0])][at.col(point[1])] =
-              static_cast<unsigned char>(value_of(point[2]));
-          ++placed;
-        }
-        return placed < count;
-      });
+      return visit_points(state, true, INT64_MAX, count,
+                          [filling, at, image_rows](const int32_t* point) {
+                            if (!claim(filling, at, point)) {
+                              return false;
+                            }
+                            image_rows[at.row(point[0])][at.col(point[1])] =
+                                static_cast<unsigned char>(value_of(point[2]));
+                            return true;
+                          });
     }
     std::memcpy(marks.scratch, marks.landed, total * sizeof(uint64_t));
-    const int64_t drawn = visit_points(state, false, INT64_MAX, [&](const int32_t* point) {
-      placed += claim(filling, at, point) ? 1 : 0;
-      return placed < count;
-    });
+    const int64_t drawn = visit_points(
+        state, false, INT64_MAX, count,
+        [filling, at](const int32_t* point) { return claim(filling, at, point); },
+        [filling, at](const int32_t* point) { fetch_ahead(filling, at, point); });
     // The pass's own points: marked now, and not before it.
     for (size_t w = 0; w < total; ++w) {
       marks.scratch[w] = marks.landed[w] & ~marks.scratch[w];
@@ -561,7 +595,7 @@ int64_t add_marked_impulses(Image* image, int64_t count, int value, bool exact, 
     return uniform_pass(image, count, fixed, state, marks.landed, marks.scratch, marks.full);
   }
   if (with_value) {
-    return visit_points(state, true, count, [&](const int32_t* point) {
+    return visit_points(state, true, count, INT64_MAX, [&](const int32_t* point) {
       const int32_t row = at.row(point[0]);
       const int32_t col = at.col(point[1]);
       if (marks.landed != nullptr) {
@@ -573,10 +607,11 @@ int64_t add_marked_impulses(Image* image, int64_t count, int value, bool exact, 
   }
   // The pass's points go to the scratch bitmap, then to the run's marks and, in one sweep, to
   // the image.
-  const int64_t drawn = visit_points(state, false, count, [&](const int32_t* point) {
-    set_bit(marks.scratch, words, at.row(point[0]), at.col(point[1]));
-    return true;
-  });
+  const int64_t drawn =
+      visit_points(state, false, count, INT64_MAX, [&marks, words, at](const int32_t* point) {
+        set_bit(marks.scratch, words, at.row(point[0]), at.col(point[1]));
+        return true;
+      });
   for (size_t w = 0; w < total; ++w) {
     marks.landed[w] |= marks.scratch[w];
   }

@@ -28,10 +28,9 @@ bool open_directly(const char* path, Destination* destination) {
 }
 
 bool close_stream(Destination* destination) {
-  if (destination->replacing) {
-    return imagelib_detail::replacement_close(&destination->replacement);
-  }
-  const bool closed = std::fclose(destination->stream) == 0;
+  const bool closed = destination->replacing
+                          ? imagelib_detail::replacement_close(&destination->replacement)
+                          : std::fclose(destination->stream) == 0;
   destination->stream = nullptr;
   return closed;
 }

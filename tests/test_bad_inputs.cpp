@@ -67,6 +67,7 @@ struct Case {
   std::string written = kKept;            // out.pgm afterwards
   std::vector<std::string> compare_args;  // runs pnm_compare with these instead, when given
   std::string feed;  // a shell command whose output is the command's standard input, when given
+  std::vector<std::string> options;  // funcao_exe's options, before the four arguments
 };
 
 // Standard input as the path /dev/stdin exists on POSIX systems only: a Windows program under
@@ -302,6 +303,67 @@ std::vector<Case> cases() {
   full.transcript.back() = abort_line("Can't write output file.");
   all.push_back(full);
 
+  // The mask and the output replace their targets together or not at all: out.pgm is the mask's
+  // target or the output's, and stays as it was when the other file fails.
+  const std::string usage =
+      "Usage: funcao_exe <image> <output> <white points percentage> <image points percentage>\n";
+  Case mask_dash = percentages("mask named -", "30", "10", 1, {});
+  mask_dash.transcript = {out(usage)};
+  mask_dash.options = {"--mask", "-"};
+  all.push_back(mask_dash);
+  Case mask_alone = mask_dash;
+  mask_alone.name = "mask without its name";
+  mask_alone.options = {"--mask"};
+  all.push_back(mask_alone);
+  Case impulse_kind = mask_dash;
+  impulse_kind.name = "unknown impulse kind";
+  impulse_kind.options = {"--impulse=salt"};
+  impulse_kind.transcript = {out("Invalid impulse kind 'salt': give fixed or random.\n")};
+  all.push_back(impulse_kind);
+  Case mask_no_directory = no_directory;
+  mask_no_directory.name = "mask in a missing directory";
+  mask_no_directory.output = "out.pgm";
+  mask_no_directory.options = {"--mask", "no/such/mask.pgm"};
+  mask_no_directory.transcript.back() = abort_line("Can't open mask file.");
+  all.push_back(mask_no_directory);
+  Case mask_full = mask_no_directory;
+  mask_full.name = "mask to a full device";
+  mask_full.options = {"--mask=/dev/full"};
+  mask_full.transcript.back() = abort_line("Can't write mask file.");
+  all.push_back(mask_full);
+  Case output_full_with_mask = full;
+  output_full_with_mask.name = "output to a full device, mask kept";
+  output_full_with_mask.options = {"--exact", "--mask", "out.pgm"};
+  all.push_back(output_full_with_mask);
+  Case output_missing_with_mask = no_directory;
+  output_missing_with_mask.name = "output in a missing directory, mask kept";
+  output_missing_with_mask.options = {"--mask", "out.pgm"};
+  all.push_back(output_missing_with_mask);
+
+  Case compare_noisy_size;
+  compare_noisy_size.name = "pnm_compare, noisy image of another size";
+  compare_noisy_size.bytes = "P2 2 1 255\n0 0\n";
+  compare_noisy_size.compare_args = {"--noisy", "in.pnm", "good.pgm", "good.pgm"};
+  compare_noisy_size.transcript = {
+      class_line(2, 1, 1, 255), class_line(2, 1, 1, 255), class_line(2, 2, 1, 255),
+      err("pnm_compare: the images differ in size: 'in.pnm' is 2 columns x 1 rows, 'good.pgm' is "
+          "1 columns x 1 rows\n")};
+  all.push_back(compare_noisy_size);
+  Case compare_noisy_missing = compare_noisy_size;
+  compare_noisy_missing.name = "pnm_compare, noisy image missing";
+  compare_noisy_missing.compare_args = {"--noisy=missing.pgm", "good.pgm", "good.pgm"};
+  compare_noisy_missing.transcript = {class_line(2, 1, 1, 255), class_line(2, 1, 1, 255),
+                                      out(cant_open_missing),
+                                      err("pnm_compare: cannot read 'missing.pgm'\n")};
+  all.push_back(compare_noisy_missing);
+  Case compare_noisy_alone = compare_noisy_size;
+  compare_noisy_alone.name = "pnm_compare, noisy option and one image";
+  compare_noisy_alone.compare_args = {"--noisy", "good.pgm", "good.pgm"};
+  compare_noisy_alone.status = 1;
+  compare_noisy_alone.transcript = {
+      err("Usage: pnm_compare [--noisy <noisy image>] <image a> <image b>\n")};
+  all.push_back(compare_noisy_alone);
+
   Case compare_missing;
   compare_missing.name = "pnm_compare, first input missing";
   compare_missing.compare_args = {"missing.pgm", "good.pgm"};
@@ -385,9 +447,12 @@ TEST_F(BadInputTest, EachEndsWithItsMessagesStatusAndOutput) {
     }
     file("good.pgm", kGood);
     const bool compare = !c.compare_args.empty();
-    const std::vector<std::string> args =
-        compare ? c.compare_args
-                : std::vector<std::string>{c.input, c.output, c.percentages[0], c.percentages[1]};
+    std::vector<std::string> args = c.options;
+    if (compare) {
+      args = c.compare_args;
+    } else {
+      args.insert(args.end(), {c.input, c.output, c.percentages[0], c.percentages[1]});
+    }
     const std::string program = compare ? kCompare : kExe;
     for (const bool merged : {false, true}) {
       file("out.pgm", kKept);

@@ -194,6 +194,16 @@ TEST(ReadArguments, SeedOptionsAndTheirEnd) {
       {{"in", "out", "30", "--seed"}, ArgumentsStatus::too_few, 0, ""},
       {{"in", "out", "30", "10", "--seed"}, ArgumentsStatus::too_few, 0, ""},
       {{"in", "out", "--", "30"}, ArgumentsStatus::too_few, 0, ""},
+      {{"--exact", "--mask", "m.pgm", "--impulse", "random", "in", "o", "1", "2"},
+       ArgumentsStatus::ok,
+       1,
+       "in"},
+      {{"--", "--exact", "o", "1", "2"}, ArgumentsStatus::ok, 1, "--exact"},
+      {{"--mask", "-", "in", "o", "1", "2"}, ArgumentsStatus::bad_mask, 0, ""},
+      {{"--mask=-", "in", "o", "1", "2"}, ArgumentsStatus::bad_mask, 0, ""},
+      {{"in", "o", "1", "2", "--mask"}, ArgumentsStatus::too_few, 0, ""},
+      {{"in", "o", "1", "2", "--impulse"}, ArgumentsStatus::too_few, 0, ""},
+      {{"--impulse", "Random", "in", "o", "1", "2"}, ArgumentsStatus::bad_impulse, 0, "Random"},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"funcao_exe"};
@@ -211,6 +221,8 @@ TEST(ReadArguments, SeedOptionsAndTheirEnd) {
       EXPECT_EQ(arguments.input_path, c.first) << shown;
     } else if (status == ArgumentsStatus::bad_seed) {
       EXPECT_EQ(arguments.bad_seed, c.first) << shown;
+    } else if (status == ArgumentsStatus::bad_impulse) {
+      EXPECT_EQ(arguments.bad_impulse, c.first) << shown;
     }
   }
 }
@@ -260,4 +272,119 @@ TEST_F(CommandTest, SeedsGiveRealisationsThatTheLibraryCallReproduces) {
     freeimage(image);
     EXPECT_EQ(slurp(path), slurp(dir_ / (seed == 1 ? "default.pgm" : "two.pgm"))) << seed;
   }
+}
+
+TEST(ReadArguments, ImpulseOptionsAreKeptWithThePositionalArguments) {
+  const std::vector<const char*> argv{"funcao_exe", "--mask=m.pgm", "--impulse=random",
+                                      "--exact",    "--impulse",    "fixed",
+                                      "in",         "out",          "30",
+                                      "10"};
+  NoiseArguments arguments{};
+  ASSERT_EQ(read_arguments(static_cast<int>(argv.size()), argv.data(), &arguments),
+            ArgumentsStatus::ok);
+  EXPECT_STREQ(arguments.mask_path, "m.pgm");
+  EXPECT_TRUE(arguments.exact);
+  EXPECT_EQ(arguments.impulse, ImpulseKind::fixed);  // the last one counts
+  EXPECT_STREQ(arguments.density_text, "10");
+  const ImpulseOptions options = impulse_options(arguments);
+  EXPECT_TRUE(options.exact);
+  EXPECT_EQ(options.mask, nullptr);
+}
+
+// The mask is the ground truth of the noisy output: the same size and origin, 255 exactly where
+// the counts' points landed; every pixel outside it is the input's. Both replace older files.
+TEST_F(CommandTest, ExactRunWritesTheMaskOfItsPointsBesideTheOutput) {
+  std::string input = "P2\n#origin 2 -3\n20 10 255\n";
+  for (int i = 0; i < 200; ++i) {
+    input += i % 7 == 0 ? "255 " : i % 11 == 0 ? "0 " : "90 ";
+  }
+  file("in.pgm", input);
+  file("out.pgm", "old output\n");
+  file("mask.pgm", "old mask\n");
+  const RunResult r = run(kExe, {"--exact", "--mask", "mask.pgm", "in.pgm", "out.pgm", "25", "40"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, description("40.0", "25.0", "75.0") + success("out.pgm"));
+  Image* original = Input_PBM((dir_ / "in.pgm").string().c_str());
+  Image* noisy = Input_PBM((dir_ / "out.pgm").string().c_str());
+  Image* mask = Input_PBM((dir_ / "mask.pgm").string().c_str());
+  ASSERT_NE(original, nullptr);
+  ASSERT_NE(noisy, nullptr);
+  ASSERT_NE(mask, nullptr);
+  EXPECT_EQ(slurp(dir_ / "mask.pgm").substr(0, 26), "P2\n#origin 2 -3\n20 10 255\n");
+  const std::vector<int> before = testsupport::pixels_of(original);
+  const std::vector<int> after = testsupport::pixels_of(noisy);
+  const std::vector<int> marked = testsupport::pixels_of(mask);
+  int white = 0;
+  int black = 0;
+  for (size_t i = 0; i < marked.size(); ++i) {
+    ASSERT_TRUE(marked[i] == 0 || marked[i] == 255) << i;
+    if (marked[i] == 0) {
+      EXPECT_EQ(after[i], before[i]) << i;
+    } else {
+      white += after[i] == 255 ? 1 : 0;
+      black += after[i] == 0 ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(white, 20);  // 25 % of 80 points
+  EXPECT_EQ(black, 60);
+  EXPECT_EQ(std::count(marked.begin(), marked.end(), 255), 80);
+  freeimage(original);
+  freeimage(noisy);
+  freeimage(mask);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"in.pgm", "mask.pgm", "out.pgm"}));
+}
+
+// Without --exact the mask holds every position drawn, fewer than the points where one repeats.
+TEST_F(CommandTest, PlainRunsMaskEveryPositionTheyDraw) {
+  std::string flat = "P2 4 4 255\n";
+  for (int i = 0; i < 16; ++i) {
+    flat += "128 ";
+  }
+  file("in.pgm", flat);
+  ASSERT_EQ(run(kExe, {"--mask=mask.pgm", "in.pgm", "out.pgm", "50", "100"}).status, 0);
+  ASSERT_EQ(run(kExe, {"in.pgm", "plain.pgm", "50", "100"}).status, 0);
+  EXPECT_EQ(slurp(dir_ / "out.pgm"), slurp(dir_ / "plain.pgm"));  // the mask changes nothing
+  Image* noisy = Input_PBM((dir_ / "out.pgm").string().c_str());
+  Image* mask = Input_PBM((dir_ / "mask.pgm").string().c_str());
+  ASSERT_NE(noisy, nullptr);
+  ASSERT_NE(mask, nullptr);
+  const std::vector<int> after = testsupport::pixels_of(noisy);
+  const std::vector<int> marked = testsupport::pixels_of(mask);
+  for (size_t i = 0; i < marked.size(); ++i) {
+    EXPECT_EQ(marked[i] == 255, after[i] != 128) << i;  // every hit on grey shows
+  }
+  freeimage(noisy);
+  freeimage(mask);
+}
+
+// Random-valued impulses: one description line for the values, the white share read and checked
+// but otherwise ignored; --exact makes the points' positions distinct.
+TEST_F(CommandTest, RandomImpulsesDescribeTheirValuesAndIgnoreTheWhiteShare) {
+  std::string flat = "P2 10 10 255\n";
+  for (int i = 0; i < 100; ++i) {
+    flat += "7 ";
+  }
+  file("in.pgm", flat);
+  const RunResult r = run(kExe, {"--impulse", "random", "in.pgm", "out.pgm", "30", "10"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "Ruido impulsivo com 10.0 % de pontos da imagem\n 100.0 % compostos de valores "
+            "aleatorios\n" +
+                success("out.pgm"));
+  ASSERT_EQ(run(kExe, {"--impulse=random", "in.pgm", "other.pgm", "-40", "10"}).status, 0);
+  EXPECT_EQ(slurp(dir_ / "other.pgm"), output());
+  EXPECT_EQ(run(kExe, {"--impulse=random", "in.pgm", "out.pgm", "101", "10"}).out, "Burro!!!\n");
+  ASSERT_EQ(run(kExe, {"--impulse=random", "--exact", "--mask", "m.pgm", "in.pgm", "out.pgm", "30",
+                       "100"})
+                .status,
+            0);
+  Image* mask = Input_PBM((dir_ / "m.pgm").string().c_str());
+  ASSERT_NE(mask, nullptr);
+  EXPECT_EQ(testsupport::pixels_of(mask), std::vector<int>(100, 255));  // every pixel, once
+  freeimage(mask);
 }

@@ -71,3 +71,53 @@ TEST_F(CompareCommandTest, ImagesOfDifferentSizeAreRefused) {
   ASSERT_GE(result.err.size(), message.size());
   EXPECT_EQ(result.err.substr(result.err.size() - message.size()), message);
 }
+
+namespace {
+
+// A rows x cols P2 image of a simple hash of each position, different for each salt.
+std::string hashed_image(int rows, int cols, unsigned salt) {
+  std::string text = "P2 " + std::to_string(cols) + " " + std::to_string(rows) + " 255\n";
+  unsigned state = salt;
+  for (int i = 0; i < rows * cols; ++i) {
+    state = state * 1103515245u + 12345u;
+    text += std::to_string((state >> 16) % 256) + " ";
+  }
+  return text + "\n";
+}
+
+}  // namespace
+
+// MAE and IEF as numpy computes them from the same files, digit for digit.
+TEST_F(CompareCommandTest, MaeAndIefAgreeWithNumpy) {
+  if (run("/usr/bin/python3", {"-c", "import numpy"}).status != 0) {
+    GTEST_SKIP() << "no /usr/bin/python3 with numpy";
+  }
+  const std::string a = file("a.pgm", hashed_image(37, 53, 1));
+  const std::string b = file("b.pgm", hashed_image(37, 53, 2));
+  const std::string noisy = file("noisy.pgm", hashed_image(37, 53, 3));
+  const RunResult ours = compare({"--noisy", noisy, a, b});
+  ASSERT_EQ(ours.status, 0);
+  const std::string script =
+      "import sys, numpy as np\n"
+      "def read(path):\n"
+      "    words = open(path).read().split()\n"
+      "    cols, rows = int(words[1]), int(words[2])\n"
+      "    return np.array(words[4:], dtype=np.int64).reshape(rows, cols)\n"
+      "a, b, n = (read(p) for p in sys.argv[1:4])\n"
+      "print('MAE %.17g' % (np.abs(a - b).sum() / a.size))\n"
+      "print('IEF %.17g' % (float(((n - b) ** 2).sum()) / float(((a - b) ** 2).sum())))\n";
+  const RunResult numpy = run("/usr/bin/python3", {"-c", script, a, b, noisy});
+  ASSERT_EQ(numpy.status, 0) << numpy.err;
+  EXPECT_EQ(ours.out.substr(ours.out.find("MAE ")), numpy.out);
+}
+
+// The first image equal to the reference: inf, or nan when the noisy one is equal too.
+TEST_F(CompareCommandTest, IefOfAPerfectFilterIsInfiniteAndOfNoNoiseNotANumber) {
+  const std::string a = file("a.pgm", hashed_image(3, 4, 1));
+  const std::string noisy = file("noisy.pgm", hashed_image(3, 4, 2));
+  const RunResult perfect = compare({"--noisy=" + noisy, a, a});
+  EXPECT_EQ(perfect.status, 0);
+  EXPECT_EQ(perfect.out.substr(perfect.out.find("MAE ")), "MAE 0\nIEF inf\n");
+  const RunResult none = compare({"--noisy", a, a, a});
+  EXPECT_EQ(none.out.substr(none.out.find("MAE ")), "MAE 0\nIEF nan\n");
+}

@@ -47,39 +47,53 @@ TEST_F(LibraryExampleTest, MedianFilterRemovesIsolatedImpulsesAndRepeatsTheEdges
   EXPECT_EQ(run(MEDIAN_FILTER, {"missing.pgm", "out.pgm"}).status, 2);
 }
 
-// The README's workflow, row by row as the commands give it today: a seeded noisy copy, filtered,
-// measured before and after against the clean photograph.
+// The README's workflow, row by row as the commands give it today: an exact, seeded noisy copy
+// with its mask, filtered, measured before and after against the clean photograph.
 TEST_F(LibraryExampleTest, ReadmeWorkflowTableHoldsTheMeasuredValues) {
   const std::string readme = slurp(README_PATH);
   const std::string header =
-      "| density | seed | PSNR noisy (dB) | SSIM noisy | PSNR filtered (dB) | SSIM filtered |\n"
-      "|---|---|---|---|---|---|\n";
+      "| density | seed | corrupted (%) | PSNR noisy (dB) | SSIM noisy | MAE noisy | PSNR filtered "
+      "(dB) | SSIM filtered | MAE filtered | IEF |\n"
+      "|---|---|---|---|---|---|---|---|---|---|\n";
   const size_t start = readme.find(header);
   ASSERT_NE(start, std::string::npos);
   std::istringstream rows(readme.substr(start + header.size()));
   const std::string coins = std::string(EXAMPLES_DIR) + "/coins.pgm";
-  auto measures = [&](const std::string& path) {
-    const std::string out = run(PNM_COMPARE, {path, coins}).out;
-    const size_t psnr = out.find("\nPSNR ");
-    const size_t ssim = out.find("\nSSIM ");
+  // The value on the line that starts with name, or -1 without one.
+  auto value = [](const std::string& out, const std::string& name) {
+    const size_t at = out.find("\n" + name + " ");
+    return at == std::string::npos ? -1 : std::strtod(out.c_str() + at + name.size() + 2, nullptr);
+  };
+  auto fixed = [](double v, int digits) {
     char text[64];
-    std::snprintf(text, sizeof text, "%.2f | %.4f",
-                  psnr == std::string::npos ? -1 : std::strtod(out.c_str() + psnr + 6, nullptr),
-                  ssim == std::string::npos ? -1 : std::strtod(out.c_str() + ssim + 6, nullptr));
+    std::snprintf(text, sizeof text, "%.*f", digits, v);
     return std::string(text);
   };
+  ASSERT_EQ(run(FUNCAO_EXE, {"--exact", coins, "black.pgm", "0", "100"}).status, 0);
   int checked = 0;
   for (std::string row; std::getline(rows, row) && row.rfind("| ", 0) == 0; ++checked) {
-    std::istringstream cells(row);
+    std::istringstream fields(row);
     std::string bar;
     std::string density;
     std::string percent;
     std::string seed;
-    cells >> bar >> density >> percent >> bar >> seed;
-    ASSERT_EQ(run(FUNCAO_EXE, {"--seed", seed, coins, "noisy.pgm", "50", density}).status, 0);
+    fields >> bar >> density >> percent >> bar >> seed;
+    ASSERT_EQ(run(FUNCAO_EXE, {"--exact", "--seed", seed, "--mask", "mask.pgm", coins, "noisy.pgm",
+                               "50", density})
+                  .status,
+              0);
     ASSERT_EQ(run(MEDIAN_FILTER, {"noisy.pgm", "filtered.pgm"}).status, 0);
-    EXPECT_EQ(row, "| " + density + " % | " + seed + " | " + measures("noisy.pgm") + " | " +
-                       measures("filtered.pgm") + " |");
+    const std::string mask = "\n" + run(PNM_COMPARE, {"mask.pgm", "black.pgm"}).out;
+    const std::string noisy = "\n" + run(PNM_COMPARE, {"noisy.pgm", coins}).out;
+    const std::string filtered =
+        "\n" + run(PNM_COMPARE, {"--noisy", "noisy.pgm", "filtered.pgm", coins}).out;
+    const std::string expected =
+        "| " + density + " % | " + seed + " | " + fixed(value(mask, "MAE") / 255 * 100, 2) + " | " +
+        fixed(value(noisy, "PSNR"), 2) + " | " + fixed(value(noisy, "SSIM"), 4) + " | " +
+        fixed(value(noisy, "MAE"), 2) + " | " + fixed(value(filtered, "PSNR"), 2) + " | " +
+        fixed(value(filtered, "SSIM"), 4) + " | " + fixed(value(filtered, "MAE"), 2) + " | " +
+        fixed(value(filtered, "IEF"), 2) + " |";
+    EXPECT_EQ(row, expected);
   }
   EXPECT_EQ(checked, 9);
 }
