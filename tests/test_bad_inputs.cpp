@@ -248,6 +248,39 @@ std::vector<Case> cases() {
                         head + "2 2 255\n1 2 \n3 3 \n\n"));
   all.push_back(read_as("P5 raster missing", "P5 2 1 255", class_line(5, 2, 1, 255),
                         head + "2 1 255\n0 0 \n\n"));
+  // A run of white space or of digits in a text raster is capped at 1 MiB, as a header line is:
+  // past the cap the raster ends and the remaining pixels repeat the last value, so that endless
+  // rasters end too.
+  const size_t cap = size_t{1} << 20;
+  const std::string p2_size = "P2 2 2 255\n";
+  all.push_back(read_as("P2 white space of 1 MiB", p2_size + "1" + std::string(cap, ' ') + "2 3 4",
+                        class_line(2, 2, 2, 255), head + "2 2 255\n1 2 \n3 4 \n\n"));
+  all.push_back(read_as("P2 white space over 1 MiB",
+                        p2_size + "1" + std::string(cap + 1, ' ') + "2 3 4",
+                        class_line(2, 2, 2, 255), head + "2 2 255\n1 1 \n1 1 \n\n"));
+  all.push_back(read_as("P2 number of 1 MiB of digits",
+                        p2_size + "1 " + std::string(cap - 1, '0') + "7 3 4",
+                        class_line(2, 2, 2, 255), head + "2 2 255\n1 7 \n3 4 \n\n"));
+  all.push_back(read_as("P2 number over 1 MiB of digits",
+                        p2_size + "1 " + std::string(cap, '0') + "7 3 4", class_line(2, 2, 2, 255),
+                        head + "2 2 255\n1 1 \n1 1 \n\n"));
+  all.push_back(read_as("P1 white space over 1 MiB",
+                        "P1 2 2\n1" + std::string(cap + 1, '\n') + "0 0 0", class_line(1, 2, 2, 1),
+                        head + "2 2 255\n1 1 \n1 1 \n\n"));
+  for (const auto& [name, feed, pnm_class, written] :
+       {std::tuple{"endless white space in a P2 raster", "printf 'P2 2 2 255\\n'; yes ' '", 2,
+                   "0 0 \n0 0 \n"},
+        {"endless white space in a P1 raster", "printf 'P1 2 2\\n1'; yes ' '", 1, "1 1 \n1 1 \n"},
+        {"endless number in a P2 raster", "printf 'P2 2 2 255\\n'; yes 9 | tr -d '\\n'", 2,
+         "0 0 \n0 0 \n"},
+        {"endless number after a P2 value", "printf 'P2 2 2 255\\n5 '; yes 9 | tr -d '\\n'", 2,
+         "5 5 \n5 5 \n"}}) {
+    Case endless = read_as(name, "", class_line(pnm_class, 2, 2, pnm_class == 1 ? 1 : 255),
+                           head + "2 2 255\n" + written + "\n");
+    endless.feed = feed;
+    endless.input = "/dev/stdin";
+    all.push_back(endless);
+  }
   all.push_back(read_as("NUL in an origin comment",
                         std::string("#origin 3\0 5\nP2 1 1 255\n7\n", 26), class_line(2, 1, 1, 255),
                         "P2\n#origin 3 0\n1 1 255\n7 \n\n"));
@@ -395,7 +428,7 @@ TEST_F(BadInputTest, EachEndsWithItsMessagesStatusAndOutput) {
                                           program};
       shell_args.insert(shell_args.end(), args.begin(), args.end());
       const RunResult r =
-          c.feed.empty() ? run(program, args, merged, 20) : run("/bin/sh", shell_args, merged, 20);
+          c.feed.empty() ? run(program, args, merged, 60) : run("/bin/sh", shell_args, merged, 60);
       EXPECT_FALSE(r.timed_out);
       EXPECT_EQ(r.status, c.status);
       if (merged) {
