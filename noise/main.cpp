@@ -4,6 +4,7 @@
 
 #include "imagelib/lib.h"
 #include "imagelib/pbm_input.h"
+#include "imagelib/platform/temporary_files.h"
 #include "noise/command.h"
 #include "noise/impulse.h"
 #include "noise/memory_room.h"
@@ -55,6 +56,7 @@ int run_funcao_exe(int argc, char** argv) {
     return 1;
   }
   ignore_write_signals();
+  imagelib_detail::remove_temporary_files_at_exit();
   // Decided before anything is printed, so that no message lands in the image.
   std::FILE* image_out = claim_standard_output(arguments.output_path);
   Image*& input = funcao_exe_input;
@@ -81,7 +83,7 @@ int run_funcao_exe(int argc, char** argv) {
   add_impulse_noise(noisy, settings.white, settings.density, arguments.seed);
   if (image_out == nullptr) {
     Output_PBM(noisy, arguments.output_path);
-  } else if (!pbm_write(image_out, noisy) || std::fclose(image_out) != 0) {
+  } else if (!pbm_write(image_out, noisy) || !finish_standard_output(image_out)) {
     sys_abort(0, "Can't write output file.");
   }
 

@@ -4,6 +4,7 @@
 #include <csignal>
 
 #if __has_include(<unistd.h>)
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -33,6 +34,37 @@ void ignore_write_signals() {
 // Device and inode name a file on POSIX systems; Windows gives every file inode 0, and has its
 // own identity below.
 #if defined(_POSIX_VERSION)
+namespace {
+
+// The descriptor the image goes through: standard output's own, or for a file opened to append
+// (which would put the image after the old bytes) the path opened afresh. Either way a file is
+// written from its start.
+int image_descriptor(const char* output_path, const struct stat& out_info) {
+  if (!S_ISREG(out_info.st_mode)) {
+    return dup(STDOUT_FILENO);
+  }
+  const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+  int fd = -1;
+  if (flags >= 0 && (flags & O_APPEND) == 0) {
+    fd = dup(STDOUT_FILENO);
+  } else {
+    fd = open(output_path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    struct stat info {};
+    if (fd >= 0 && (fstat(fd, &info) != 0 || info.st_dev != out_info.st_dev ||
+                    info.st_ino != out_info.st_ino)) {
+      close(fd);
+      return -1;
+    }
+  }
+  if (fd >= 0 && lseek(fd, 0, SEEK_SET) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
 std::FILE* claim_standard_output(const char* output_path) {
   struct stat out_info {};
   struct stat path_info {};
@@ -43,7 +75,7 @@ std::FILE* claim_standard_output(const char* output_path) {
   if (!S_ISREG(out_info.st_mode) && !S_ISFIFO(out_info.st_mode) && !S_ISSOCK(out_info.st_mode)) {
     return nullptr;
   }
-  const int image_fd = dup(STDOUT_FILENO);
+  const int image_fd = image_descriptor(output_path, out_info);
   if (image_fd < 0) {
     return nullptr;
   }
@@ -61,6 +93,18 @@ std::FILE* claim_standard_output(const char* output_path) {
   // NOLINTNEXTLINE(cert-err33-c): a buffered stdout only delays them.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   return image;
+}
+
+bool finish_standard_output(std::FILE* image) {
+  const int fd = fileno(image);
+  struct stat info {};
+  bool cut = std::fflush(image) == 0 && fstat(fd, &info) == 0;
+  if (cut && S_ISREG(info.st_mode)) {
+    // Old bytes past the image's end go: the file holds the image alone.
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    cut = end >= 0 && ftruncate(fd, end) == 0;
+  }
+  return std::fclose(image) == 0 && cut;
 }
 #elif defined(_WIN32)
 namespace {
@@ -139,8 +183,10 @@ std::FILE* claim_standard_output(const char* output_path) {
   if (image_fd < 0) {
     return nullptr;
   }
-  // Binary, so that the image has the same bytes as a file written by name.
-  std::FILE* image = _setmode(image_fd, _O_BINARY) < 0 ? nullptr : _fdopen(image_fd, "wb");
+  // Binary, so that the image has the same bytes as a file written by name, from the file's start.
+  std::FILE* image = _setmode(image_fd, _O_BINARY) < 0 || _lseeki64(image_fd, 0, SEEK_SET) != 0
+                         ? nullptr
+                         : _fdopen(image_fd, "wb");
   if (image == nullptr || _dup2(_fileno(stderr), _fileno(stdout)) < 0) {
     if (image != nullptr) {
       // NOLINTNEXTLINE(cert-err33-c): nothing was written through it.
@@ -154,8 +200,20 @@ std::FILE* claim_standard_output(const char* output_path) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   return image;
 }
+
+bool finish_standard_output(std::FILE* image) {
+  const int fd = _fileno(image);
+  bool cut = std::fflush(image) == 0;
+  const int64_t end = cut ? _telli64(fd) : -1;
+  cut = end >= 0 && _chsize_s(fd, end) == 0;
+  return std::fclose(image) == 0 && cut;
+}
 #else
 std::FILE* claim_standard_output(const char*) {
   return nullptr;
+}
+
+bool finish_standard_output(std::FILE* image) {
+  return std::fclose(image) == 0;
 }
 #endif
