@@ -204,8 +204,11 @@ std::FILE* claim_standard_output(const char* output_path) {
 bool finish_standard_output(std::FILE* image) {
   const int fd = _fileno(image);
   bool cut = std::fflush(image) == 0;
+  // Only a file longer than the image needs its size cut. Wine cannot cut a file a Unix shell
+  // opened: such a run fails rather than leave old bytes after the image.
   const int64_t end = cut ? _telli64(fd) : -1;
-  cut = end >= 0 && _chsize_s(fd, end) == 0;
+  const int64_t length = cut ? _filelengthi64(fd) : -1;
+  cut = end >= 0 && length >= 0 && (length <= end || _chsize_s(fd, end) == 0);
   return std::fclose(image) == 0 && cut;
 }
 #else
