@@ -611,8 +611,10 @@ std::vector<std::string> names_in(const std::filesystem::path& directory) {
 
 // A coverage build's own counters cannot be saved under a file size limit, nor by another user.
 std::string without_coverage_errors(std::string text) {
-  for (size_t at = 0; (at = text.find("libgcov profiling error")) != std::string::npos;) {
-    text.erase(at, text.find('\n', at) + 1 - at);
+  for (const char* report : {"libgcov profiling error", "profiling:"}) {
+    for (size_t at = 0; (at = text.find(report)) != std::string::npos;) {
+      text.erase(at, text.find('\n', at) + 1 - at);
+    }
   }
   return text;
 }

@@ -196,62 +196,27 @@ int make_temporary(int directory, const std::string& prefix, std::string* name, 
 // to the new one. An attribute the new file cannot take but already holds (a security label the
 // system gave it) counts as kept.
 #if defined(__linux__) && __has_include(<sys/xattr.h>)
-bool read_attribute_list(int fd, std::string* names) {
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    const ssize_t size = flistxattr(fd, nullptr, 0);
-    if (size < 0) {
-      return errno == ENOTSUP || errno == ENOSYS;
-    }
-    names->assign(static_cast<size_t>(size), '\0');
-    const ssize_t got = size == 0 ? 0 : flistxattr(fd, names->data(), names->size());
-    if (got >= 0) {
-      names->resize(static_cast<size_t>(got));
-      return true;
-    }
-    if (errno != ERANGE) {
-      return false;
-    }
-  }
-  return false;
-}
-
-bool read_attribute(int fd, const char* name, std::string* value) {
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    const ssize_t size = fgetxattr(fd, name, nullptr, 0);
-    if (size < 0) {
-      return false;
-    }
-    value->assign(static_cast<size_t>(size), '\0');
-    const ssize_t got = size == 0 ? 0 : fgetxattr(fd, name, value->data(), value->size());
-    if (got >= 0) {
-      value->resize(static_cast<size_t>(got));
-      return true;
-    }
-    if (errno != ERANGE) {
-      return false;
-    }
-  }
-  return false;
-}
+// The kernel bounds both the list of names and each value to 64 KiB (XATTR_LIST_MAX,
+// XATTR_SIZE_MAX): buffers of that size take them in one call each.
+constexpr size_t kAttributeRoom = 65536;
 
 bool copy_attributes(int from, int to) {
-  std::string names;
-  if (!read_attribute_list(from, &names)) {
-    return false;
+  std::string names(kAttributeRoom, '\0');
+  const ssize_t listed = flistxattr(from, names.data(), names.size());
+  if (listed < 0) {
+    return errno == ENOTSUP;  // a file system without attributes has none to keep
   }
-  std::string value;
-  std::string held;
-  for (size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
+  std::string value(kAttributeRoom, '\0');
+  std::string held(kAttributeRoom, '\0');
+  for (size_t at = 0; at < static_cast<size_t>(listed); at += std::strlen(names.c_str() + at) + 1) {
     const char* name = names.c_str() + at;
-    if (!read_attribute(from, name, &value)) {
-      // Gone since it was listed: nothing to keep.
-      if (errno == ENODATA) {
-        continue;
-      }
+    const ssize_t size = fgetxattr(from, name, value.data(), value.size());
+    if (size < 0) {
       return false;
     }
-    if (fsetxattr(to, name, value.data(), value.size(), 0) != 0 &&
-        !(read_attribute(to, name, &held) && held == value)) {
+    if (fsetxattr(to, name, value.data(), static_cast<size_t>(size), 0) != 0 &&
+        (fgetxattr(to, name, held.data(), held.size()) != size ||
+         held.compare(0, static_cast<size_t>(size), value, 0, static_cast<size_t>(size)) != 0)) {
       return false;
     }
   }

@@ -1,0 +1,134 @@
+// SPDX-License-Identifier: MIT
+// The replacement of an output file, in process: completed files land only when committed, and
+// the refusals a caller turns into messages.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "imagelib/platform/replace_file.h"
+#include "support.h"
+
+namespace fs = std::filesystem;
+using imagelib_detail::FileReplacement;
+using imagelib_detail::Refusal;
+using imagelib_detail::Replaced;
+using testsupport::slurp;
+
+namespace {
+
+class ReplaceFileTest : public testsupport::TempDirTest {
+ protected:
+  std::vector<std::string> names() const {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      found.push_back(entry.path().filename().string());
+    }
+    return found;
+  }
+
+  // Begins a replacement of path and writes text to its temporary file.
+  static bool begin_with(const fs::path& path, const std::string& text,
+                         FileReplacement* replacement) {
+    return imagelib_detail::replacement_begin(path.string().c_str(), replacement) &&
+           std::fputs(text.c_str(), replacement->stream) >= 0;
+  }
+};
+
+}  // namespace
+
+TEST_F(ReplaceFileTest, ClosedFilesLandOnlyWhenCommitted) {
+  const fs::path image = file("image.pgm", "old image");
+  const fs::path mask = file("mask.pgm", "old mask");
+  FileReplacement image_file;
+  FileReplacement mask_file;
+  ASSERT_TRUE(begin_with(image, "new image", &image_file));
+  ASSERT_TRUE(begin_with(mask, "new mask", &mask_file));
+  ASSERT_TRUE(imagelib_detail::replacement_close(&image_file, true));
+  ASSERT_TRUE(imagelib_detail::replacement_close(&mask_file, true));
+  EXPECT_EQ(slurp(image), "old image");
+  EXPECT_EQ(imagelib_detail::replacement_commit(&image_file), Replaced::done);
+  EXPECT_EQ(imagelib_detail::replacement_commit(&mask_file), Replaced::done);
+  EXPECT_EQ(slurp(image), "new image");
+  EXPECT_EQ(slurp(mask), "new mask");
+  EXPECT_EQ(names().size(), 2u);
+}
+
+TEST_F(ReplaceFileTest, AbandonedOrUnwrittenFilesLeaveTheTargetAsItWas) {
+  const fs::path image = file("image.pgm", "old image");
+  FileReplacement open_file;
+  ASSERT_TRUE(begin_with(image, "new", &open_file));
+  imagelib_detail::replacement_abandon(&open_file);
+  FileReplacement closed_file;
+  ASSERT_TRUE(begin_with(image, "new", &closed_file));
+  ASSERT_TRUE(imagelib_detail::replacement_close(&closed_file, true));
+  imagelib_detail::replacement_abandon(&closed_file);
+  FileReplacement unwritten;
+  ASSERT_TRUE(begin_with(image, "new", &unwritten));
+  EXPECT_FALSE(imagelib_detail::replacement_close(&unwritten, false));
+  EXPECT_EQ(slurp(image), "old image");
+  EXPECT_EQ(names(), std::vector<std::string>{"image.pgm"});
+}
+
+#if defined(IMAGENOISE_TEST_PROCESSES)
+// A directory that takes the target's place before the commit: an existing file may still be
+// written in place, a new one is not made at all.
+TEST_F(ReplaceFileTest, ACommitThatCannotRenameRemovesTheTemporaryFile) {
+  for (const bool existing : {true, false}) {
+    SCOPED_TRACE(existing ? "existing" : "new");
+    const fs::path target = dir_ / "target";
+    if (existing) {
+      file("target", "old");
+    }
+    FileReplacement replacement;
+    ASSERT_TRUE(begin_with(target, "new", &replacement));
+    fs::remove(target);
+    fs::create_directory(target);
+    file("target/inside", "");
+    ASSERT_TRUE(imagelib_detail::replacement_close(&replacement, true));
+    EXPECT_EQ(imagelib_detail::replacement_commit(&replacement),
+              existing ? Replaced::not_done : Replaced::failed);
+    EXPECT_EQ(names(), std::vector<std::string>{"target"});
+    fs::remove_all(target);
+  }
+}
+
+TEST_F(ReplaceFileTest, RefusalsSayWhetherTheTargetMayBeWrittenInPlace) {
+  fs::create_directory(dir_ / "sub");
+  fs::create_symlink(std::string(300, 'n'), dir_ / "long_text");
+  fs::create_symlink("missing/new.pgm", dir_ / "into_nothing");
+  fs::create_symlink("/dev/null", dir_ / "device");
+  const std::vector<std::pair<std::string, Refusal>> cases{
+      {"sub/..", Refusal::none},        {"sub", Refusal::none},
+      {"device", Refusal::none},        {"long_text", Refusal::open},
+      {"into_nothing", Refusal::open},  {"missing/new.pgm", Refusal::open},
+      {"sub/new.pgm/x", Refusal::open},
+  };
+  for (const auto& [name, refusal] : cases) {
+    FileReplacement replacement;
+    EXPECT_FALSE(imagelib_detail::replacement_begin((dir_ / name).string().c_str(), &replacement))
+        << name;
+    EXPECT_EQ(replacement.refusal, refusal) << name;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "sub" / "new.pgm"));
+}
+
+// The rule fs.protected_symlinks applies, for a link to no file, holds for root too: in a
+// sticky directory anyone may write, a link of a third user is not followed.
+TEST_F(ReplaceFileTest, StickyDirectoriesFollowNoLinkOfAThirdUser) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "only root can give a link to another user here";
+  }
+  const fs::path sticky = dir_ / "sticky";
+  fs::create_directory(sticky);
+  fs::permissions(sticky, fs::perms(01777));
+  fs::create_symlink("planted.pgm", sticky / "planted");
+  ASSERT_EQ(lchown((sticky / "planted").c_str(), 1, static_cast<gid_t>(-1)), 0);
+  FileReplacement replacement;
+  EXPECT_FALSE(
+      imagelib_detail::replacement_begin((sticky / "planted").string().c_str(), &replacement));
+  EXPECT_EQ(replacement.refusal, Refusal::open);
+  EXPECT_FALSE(fs::exists(sticky / "planted.pgm"));
+}
+#endif
