@@ -2,6 +2,7 @@
 // The replacement of an output file, in process: completed files land only when committed, and
 // the refusals a caller turns into messages.
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -112,6 +113,45 @@ TEST_F(ReplaceFileTest, RefusalsSayWhetherTheTargetMayBeWrittenInPlace) {
     EXPECT_EQ(replacement.refusal, refusal) << name;
   }
   EXPECT_FALSE(fs::exists(dir_ / "sub" / "new.pgm"));
+}
+
+// A descriptor's link in /proc reports a size shorter than its text: a long path is still
+// followed to the file it names.
+TEST_F(ReplaceFileTest, LinksLongerThanTheirReportedSizeAreFollowed) {
+  const fs::path target = file(std::string(250, 'f'), "old");
+  const int fd = open(target.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  FileReplacement replacement;
+  const bool begun = imagelib_detail::replacement_begin(
+      ("/proc/self/fd/" + std::to_string(fd)).c_str(), &replacement);
+  close(fd);
+  if (!begun && replacement.refusal == Refusal::none) {
+    GTEST_SKIP() << "no /proc here";
+  }
+  ASSERT_TRUE(begun);
+  EXPECT_EQ(fs::path(replacement.target), target);
+  imagelib_detail::replacement_abandon(&replacement);
+  EXPECT_EQ(names().size(), 1u);
+}
+
+// A directory that takes no new file (immutable, refused even to root): an existing file may be
+// written in place, a new one is refused.
+TEST_F(ReplaceFileTest, ADirectoryThatTakesNoNewFileLeavesOnlyInPlaceWrites) {
+  const fs::path closed = dir_ / "closed";
+  fs::create_directory(closed);
+  testsupport::spit(closed / "old.pgm", "old");
+  const std::string quoted = "'" + closed.string() + "'";
+  if (std::system(("chattr +i " + quoted + " 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "this file system or user cannot make a directory immutable (chattr +i)";
+  }
+  FileReplacement existing;
+  EXPECT_FALSE(
+      imagelib_detail::replacement_begin((closed / "old.pgm").string().c_str(), &existing));
+  EXPECT_EQ(existing.refusal, Refusal::none);
+  FileReplacement fresh;
+  EXPECT_FALSE(imagelib_detail::replacement_begin((closed / "new.pgm").string().c_str(), &fresh));
+  EXPECT_EQ(fresh.refusal, Refusal::open);
+  EXPECT_EQ(std::system(("chattr -i " + quoted).c_str()), 0);
 }
 
 // The rule fs.protected_symlinks applies, for a link to no file, holds for root too: in a
