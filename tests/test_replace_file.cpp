@@ -134,6 +134,35 @@ TEST_F(ReplaceFileTest, LinksLongerThanTheirReportedSizeAreFollowed) {
   EXPECT_EQ(names().size(), 1u);
 }
 
+// A file of another owner is written in place (the new file would change its owner); one of
+// another group is replaced when the new file can be given that group. An absolute link to no
+// file names where the new file goes.
+TEST_F(ReplaceFileTest, OwnersAndGroupsAreKeptOrTheFileIsWrittenInPlace) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "only root can give a file to another user here";
+  }
+  const fs::path other_owner = file("other_owner.pgm", "old");
+  const fs::path other_group = file("other_group.pgm", "old");
+  ASSERT_EQ(chown(other_owner.c_str(), 1, 1), 0);
+  ASSERT_EQ(chown(other_group.c_str(), 0, 1), 0);
+  FileReplacement in_place;
+  EXPECT_FALSE(imagelib_detail::replacement_begin(other_owner.string().c_str(), &in_place));
+  EXPECT_EQ(in_place.refusal, Refusal::none);
+  FileReplacement regrouped;
+  ASSERT_TRUE(begin_with(other_group, "new", &regrouped));
+  ASSERT_TRUE(imagelib_detail::replacement_close(&regrouped, true));
+  ASSERT_EQ(imagelib_detail::replacement_commit(&regrouped), Replaced::done);
+  struct stat info {};
+  ASSERT_EQ(stat(other_group.c_str(), &info), 0);
+  EXPECT_EQ(info.st_gid, 1u);
+  fs::create_symlink(dir_ / "made.pgm", dir_ / "absolute");
+  FileReplacement made;
+  ASSERT_TRUE(begin_with(dir_ / "absolute", "new", &made));
+  EXPECT_EQ(fs::path(made.target), dir_ / "made.pgm");
+  imagelib_detail::replacement_abandon(&made);
+  EXPECT_FALSE(fs::exists(dir_ / "made.pgm"));
+}
+
 // A directory that takes no new file (immutable, refused even to root): an existing file may be
 // written in place, a new one is refused.
 TEST_F(ReplaceFileTest, ADirectoryThatTakesNoNewFileLeavesOnlyInPlaceWrites) {

@@ -58,6 +58,10 @@ constexpr bool kDirectoryHandles = false;
 constexpr bool kHostFileMask = true;
 constexpr bool kDirectoryHandles = true;
 #endif
+// How much of a path in directory its name in the directory's handle leaves out.
+size_t handled_part(const std::string& directory) {
+  return directory.size() * static_cast<size_t>(kDirectoryHandles);
+}
 
 // What the output path names once its links are followed.
 struct Target {
@@ -244,19 +248,20 @@ Refusal cannot_begin(const Target& target, int error) {
 bool begin_in(FileReplacement* replacement, const Target& target, int old_fd) {
   const std::string directory = directory_of(target.path);
   replacement->target = target.path;
-  replacement->target_name = kDirectoryHandles ? target.path.substr(directory.size()) : target.path;
+  const size_t handled = handled_part(directory);
+  replacement->target_name = target.path.substr(handled);
   replacement->exists = target.exists;
   replacement->directory = open_directory(directory);
   const int fd = replacement->directory == -1
                      ? -1
-                     : make_temporary(replacement->directory, kDirectoryHandles ? "" : directory,
+                     : make_temporary(replacement->directory, directory.substr(handled),
                                       &replacement->temporary_name, &replacement->slot);
   if (fd < 0) {
     replacement->refusal = cannot_begin(target, errno);
     return false;
   }
   replacement->temporary =
-      directory + replacement->temporary_name.substr(kDirectoryHandles ? 0 : directory.size());
+      directory + replacement->temporary_name.substr(directory.size() - handled);
   mode_t mode = 0;
   if (target.exists) {
     mode = target.info.st_mode & 07777;
