@@ -39,28 +39,27 @@ namespace {
 // The descriptor the image goes through: standard output's own, or for a file opened to append
 // (which would put the image after the old bytes) the path opened afresh. Either way a file is
 // written from its start.
+// Device and inode name a file.
+bool same_file(const struct stat& a, const struct stat& b) {
+  return ((a.st_dev ^ b.st_dev) | (a.st_ino ^ b.st_ino)) == 0;
+}
+
 int image_descriptor(const char* output_path, const struct stat& out_info) {
   if (!S_ISREG(out_info.st_mode)) {
     return dup(STDOUT_FILENO);
   }
   const int flags = fcntl(STDOUT_FILENO, F_GETFL);
-  int fd = -1;
-  if (flags >= 0 && (flags & O_APPEND) == 0) {
-    fd = dup(STDOUT_FILENO);
-  } else {
-    fd = open(output_path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    struct stat info {};
-    if (fd >= 0 && (fstat(fd, &info) != 0 || info.st_dev != out_info.st_dev ||
-                    info.st_ino != out_info.st_ino)) {
-      close(fd);
-      return -1;
-    }
-  }
-  if (fd >= 0 && lseek(fd, 0, SEEK_SET) != 0) {
+  const int fd = flags >= 0 && (flags & O_APPEND) == 0
+                     ? dup(STDOUT_FILENO)
+                     : open(output_path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  // A path opened again must still name standard output's file.
+  struct stat info {};
+  const bool usable =
+      fd >= 0 && fstat(fd, &info) == 0 && same_file(info, out_info) && lseek(fd, 0, SEEK_SET) == 0;
+  if (!usable && fd >= 0) {
     close(fd);
-    return -1;
   }
-  return fd;
+  return usable ? fd : -1;
 }
 
 }  // namespace
@@ -69,7 +68,7 @@ std::FILE* claim_standard_output(const char* output_path) {
   struct stat out_info {};
   struct stat path_info {};
   if (fstat(STDOUT_FILENO, &out_info) != 0 || stat(output_path, &path_info) != 0 ||
-      out_info.st_dev != path_info.st_dev || out_info.st_ino != path_info.st_ino) {
+      !same_file(out_info, path_info)) {
     return nullptr;
   }
   if (!S_ISREG(out_info.st_mode) && !S_ISFIFO(out_info.st_mode) && !S_ISSOCK(out_info.st_mode)) {
@@ -80,13 +79,13 @@ std::FILE* claim_standard_output(const char* output_path) {
     return nullptr;
   }
   std::FILE* image = fdopen(image_fd, "w");
-  if (image == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-    if (image != nullptr) {
-      // NOLINTNEXTLINE(cert-err33-c): nothing was written through it.
-      std::fclose(image);
-    } else {
-      close(image_fd);
-    }
+  if (image == nullptr) {
+    close(image_fd);
+    return nullptr;
+  }
+  if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    // NOLINTNEXTLINE(cert-err33-c): nothing was written through it.
+    std::fclose(image);
     return nullptr;
   }
   // The messages now share standard error; unbuffered, they keep their order with its own lines.

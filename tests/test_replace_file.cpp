@@ -4,12 +4,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "imagelib/platform/replace_file.h"
+#include "imagelib/platform/temporary_files.h"
 #include "support.h"
+
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 
 namespace fs = std::filesystem;
 using imagelib_detail::FileReplacement;
@@ -100,11 +106,14 @@ TEST_F(ReplaceFileTest, RefusalsSayWhetherTheTargetMayBeWrittenInPlace) {
   fs::create_symlink(std::string(300, 'n'), dir_ / "long_text");
   fs::create_symlink("missing/new.pgm", dir_ / "into_nothing");
   fs::create_symlink("/dev/null", dir_ / "device");
+  file("plain", "");
+  fs::create_symlink("plain/new.pgm", dir_ / "through_a_file");
   const std::vector<std::pair<std::string, Refusal>> cases{
-      {"sub/..", Refusal::none},        {"sub", Refusal::none},
-      {"device", Refusal::none},        {"long_text", Refusal::open},
-      {"into_nothing", Refusal::open},  {"missing/new.pgm", Refusal::open},
-      {"sub/new.pgm/x", Refusal::open},
+      {"sub/..", Refusal::none},         {"sub", Refusal::none},
+      {"device", Refusal::none},         {"long_text", Refusal::open},
+      {"into_nothing", Refusal::open},   {"missing/new.pgm", Refusal::open},
+      {"sub/new.pgm/x", Refusal::open},  {"plain/new.pgm", Refusal::none},
+      {"through_a_file", Refusal::open},
   };
   for (const auto& [name, refusal] : cases) {
     FileReplacement replacement;
@@ -161,6 +170,79 @@ TEST_F(ReplaceFileTest, OwnersAndGroupsAreKeptOrTheFileIsWrittenInPlace) {
   EXPECT_EQ(fs::path(made.target), dir_ / "made.pgm");
   imagelib_detail::replacement_abandon(&made);
   EXPECT_FALSE(fs::exists(dir_ / "made.pgm"));
+}
+
+#if defined(__linux__)
+// A file capability only a privileged user may set cannot go to the new file of an ordinary
+// user's run: nothing is begun, and the refusal names the attributes. The test takes nobody's
+// identity for the call alone (its effective ids, which root can take back).
+TEST_F(ReplaceFileTest, AttributesThatCannotBeCarriedOverAreARefusal) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "only root can act as nobody here and set a file capability";
+  }
+  const fs::path own = dir_ / "own";
+  fs::create_directory(own);
+  const fs::path capable = own / "capable.pgm";
+  testsupport::spit(capable, "old");
+  ASSERT_EQ(chown(own.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown(capable.c_str(), 65534, 65534), 0);
+  fs::permissions(dir_, fs::perms(0755));
+  // Version 2, permitted CAP_NET_RAW.
+  const unsigned char capability[20] = {0, 0, 0, 2, 0, 0x20};
+  if (setxattr(capable.c_str(), "security.capability", capability, sizeof capability, 0) != 0) {
+    GTEST_SKIP() << "this file system or container takes no file capability";
+  }
+  ASSERT_EQ(setegid(65534), 0);
+  ASSERT_EQ(seteuid(65534), 0);
+  FileReplacement replacement;
+  const bool begun = imagelib_detail::replacement_begin(capable.c_str(), &replacement);
+  ASSERT_EQ(seteuid(0), 0);
+  ASSERT_EQ(setegid(0), 0);
+  EXPECT_FALSE(begun);
+  EXPECT_EQ(replacement.refusal, Refusal::attributes);
+  EXPECT_EQ(slurp(capable), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(own), fs::directory_iterator()), 1);
+}
+#endif
+
+// An existing file an ordinary user may write, in a directory that user may not add to, is
+// written in place; a new file there is refused.
+TEST_F(ReplaceFileTest, ADirectoryAUserMayNotAddToLeavesOnlyInPlaceWrites) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "only root can act as nobody here";
+  }
+  const fs::path writable = file("writable.pgm", "old");
+  ASSERT_EQ(chown(writable.c_str(), 65534, 65534), 0);
+  fs::permissions(dir_, fs::perms(0755));
+  ASSERT_EQ(setegid(65534), 0);
+  ASSERT_EQ(seteuid(65534), 0);
+  FileReplacement existing;
+  const bool existing_begun = imagelib_detail::replacement_begin(writable.c_str(), &existing);
+  FileReplacement fresh;
+  const bool fresh_begun = imagelib_detail::replacement_begin((dir_ / "new.pgm").c_str(), &fresh);
+  ASSERT_EQ(seteuid(0), 0);
+  ASSERT_EQ(setegid(0), 0);
+  EXPECT_FALSE(existing_begun);
+  EXPECT_EQ(existing.refusal, Refusal::none);
+  EXPECT_FALSE(fresh_begun);
+  EXPECT_EQ(fresh.refusal, Refusal::open);
+}
+
+// The list a signal removes holds a run's few files; one it has no room for is not recorded,
+// and its owner still removes it.
+TEST(TemporaryFiles, AFileWithoutRoomIsNotRecorded) {
+  std::vector<int> slots;
+  int slot = 0;
+  while (slot >= 0 && slots.size() < 100) {
+    slot = imagelib_detail::temporary_file_add(AT_FDCWD, "never-made");
+    slots.push_back(slot);
+  }
+  EXPECT_EQ(slots.back(), -1);
+  EXPECT_GE(slots.size(), 3u);
+  for (const int taken : slots) {
+    imagelib_detail::temporary_file_drop(taken);
+  }
+  EXPECT_EQ(imagelib_detail::temporary_file_add(AT_FDCWD, std::string(100, 'n').c_str()), -1);
 }
 
 // A directory that takes no new file (immutable, refused even to root): an existing file may be

@@ -139,12 +139,14 @@ Found find_target(const char* path, Target* target) {
 int open_existing(const char* path, const Target& target) {
   const int fd = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   struct stat opened {};
-  if (fd >= 0 && (fstat(fd, &opened) != 0 || opened.st_dev != target.info.st_dev ||
-                  opened.st_ino != target.info.st_ino)) {
+  // Device and inode name a file.
+  const bool found =
+      fd >= 0 && fstat(fd, &opened) == 0 &&
+      ((opened.st_dev ^ target.info.st_dev) | (opened.st_ino ^ target.info.st_ino)) == 0;
+  if (!found && fd >= 0) {
     close(fd);
-    return -1;
   }
-  return fd;
+  return found ? fd : -1;
 }
 
 int open_directory(const std::string& directory) {
