@@ -279,6 +279,10 @@ Image* imagelib_detail::output_image(Image* image, const char* path, ImageFormat
       case imagelib_detail::Replaced::not_done:
         break;
     }
+  } else if (replacement.refusal == imagelib_detail::Refusal::open) {
+    sys_abort(0, "Can't open output file.");
+  } else if (replacement.refusal == imagelib_detail::Refusal::attributes) {
+    sys_abort(0, "Can't keep the output file's ACL and attributes.");
   }
   // A device, a pipe, a file with other names or of another owner, or a directory that takes no
   // new file: written in place. Binary, so that the file has the same bytes on every platform

@@ -33,6 +33,10 @@ constexpr size_t kFallbackChunk = 4096;
 // the chunk's end, and room to look a few bytes ahead of any position before it.
 constexpr size_t kPadding = 8;
 
+// A text raster is bounded like a header line: a run of white space, or of digits, longer than
+// this ends the raster, so that endless input ends too.
+constexpr uint64_t kMaxRun = uint64_t{1} << 20;
+
 // A source's bytes a chunk at a time, each followed by its padding; or a piece of memory, read
 // without padding, when there is no source. Where the heap has no room for a chunk, a small one
 // kept in the reader does the same work.
@@ -82,10 +86,15 @@ ByteReader memory_reader(std::string_view text) {
 }
 
 // One integer by the rules of the "%d" conversion: white space skipped, an optional sign, then at
-// least one digit. Values beyond the signed 32-bit range are clamped to it.
+// least one digit. Values beyond the signed 32-bit range are clamped to it. A run of white space or
+// of digits longer than kMaxRun is no number.
 bool scan_int(ByteReader& in, int32_t* value) {
   int c = in.peek();
+  uint64_t run = 0;
   while (is_c_space(c)) {
+    if (++run > kMaxRun) {
+      return false;
+    }
     ++in.cur;
     c = in.peek();
   }
@@ -101,7 +110,11 @@ bool scan_int(ByteReader& in, int32_t* value) {
   // Saturates well past 2^31 so the clamp below sees any overflow.
   constexpr uint64_t kSaturated = uint64_t{1} << 32;
   uint64_t magnitude = 0;
+  run = 0;
   while (is_digit(c)) {
+    if (++run > kMaxRun) {
+      return false;
+    }
     if (magnitude < kSaturated) {
       magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
     }
@@ -218,6 +231,7 @@ ImageStatus read_bitmap_raster(ByteSource* in, Image* image) {
   reader.source = in;
   unsigned char last = 0;
   bool stopped = false;
+  uint64_t space = 0;  // the run of white space before the next pixel
   const auto cols = static_cast<size_t>(image->dims->cols);
   for (int32_t row = 0; row < image->dims->rows; ++row) {
     unsigned char* pixels = image->pixels[row];
@@ -227,7 +241,8 @@ ImageStatus read_bitmap_raster(ByteSource* in, Image* image) {
       if (c == '0' || c == '1') {
         last = static_cast<unsigned char>(c - '0');
         pixels[col++] = last;
-      } else if (!is_c_space(c)) {
+        space = 0;
+      } else if (!is_c_space(c) || ++space > kMaxRun) {
         stopped = true;
         break;
       }

@@ -25,10 +25,12 @@ inline bool is_c_space(int c) {
 int scan_ints(std::string_view text, int32_t* values, int count);
 
 // Class 1: one character per pixel, "0" or "1". Any other character but white space ends the
-// raster, and the pixels after it repeat the last value.
+// raster, and the pixels after it repeat the last value; so does a run of white space of more than
+// 1 MiB.
 ImageStatus read_bitmap_raster(ByteSource* in, Image* image);
 // Class 2: "%d" integers, each pixel keeping the low 8 bits of its value. A raster that stops
-// early repeats the last value read.
+// early repeats the last value read. A run of more than 1 MiB of white space, or of digits (no
+// pixel then), stops it too.
 ImageStatus read_value_raster(ByteSource* in, Image* image);
 
 }  // namespace imagelib_detail

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "imagelib/lib.h"
+#include "imagelib/platform/replace_file.h"
 
 namespace {
 
@@ -46,7 +47,18 @@ void print_se(Image* image) {
 
 void Display(Image* image) {
   constexpr const char* kTemporary = "x.tmp";
-  Output_PBM(image, kTemporary);
+  // A file or link of that name is replaced, never written through: a link planted there would
+  // otherwise have the image overwrite the file it names.
+  std::FILE* out = imagelib_detail::create_file_afresh(kTemporary);
+  if (out == nullptr) {
+    sys_abort(0, "Can't open output file.");
+  }
+  const bool written = pbm_write(out, image);
+  if (std::fclose(out) != 0 || !written) {
+    // NOLINTNEXTLINE(cert-err33-c): the process ends next; a partial file is all that is lost.
+    std::remove(kTemporary);
+    sys_abort(0, "Can't write output file.");
+  }
   // The viewer shares our terminal; what we printed so far must come before what it prints.
   // NOLINTNEXTLINE(cert-err33-c): only ordering is at stake; the image file is already closed.
   std::fflush(nullptr);

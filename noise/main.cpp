@@ -4,6 +4,7 @@
 
 #include "imagelib/lib.h"
 #include "imagelib/pbm_input.h"
+#include "imagelib/platform/temporary_files.h"
 #include "noise/command.h"
 #include "noise/impulse.h"
 #include "noise/memory_room.h"
@@ -90,6 +91,7 @@ int run_funcao_exe(int argc, char** argv) {
     return 2;
   }
   ignore_write_signals();
+  imagelib_detail::remove_temporary_files_at_exit();
   // Decided before anything is printed, so that no message lands in the image.
   const bool to_stream = names_standard_stream(arguments.output_path);
   std::FILE* image_out =
@@ -141,8 +143,8 @@ int run_funcao_exe(int argc, char** argv) {
     sys_abort(0, "No more storage.");  // the bitmap of where the points land
   }
   if (want_mask) {
-    switch (write_output_and_mask(noisy, arguments.output_path, image_out, format, options.mask,
-                                  arguments.mask_path, mask_format)) {
+    switch (write_output_and_mask(noisy, arguments.output_path, image_out, !to_stream, format,
+                                  options.mask, arguments.mask_path, mask_format)) {
       case PairWritten::done:
         break;
       case PairWritten::cannot_open_output:
@@ -155,7 +157,7 @@ int run_funcao_exe(int argc, char** argv) {
         sys_abort(0, "Can't write mask file.");
     }
   } else {
-    write_output(noisy, arguments.output_path, image_out, format);
+    write_output(noisy, arguments.output_path, image_out, !to_stream, format);
   }
 
   if (!arguments.quiet) {

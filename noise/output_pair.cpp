@@ -4,6 +4,7 @@
 #include "imagelib/pbm_input.h"
 #include "imagelib/platform/file_open.h"
 #include "imagelib/platform/replace_file.h"
+#include "noise/output_target.h"
 
 namespace {
 
@@ -18,6 +19,17 @@ bool write_image(std::FILE* out, const Image* image, ImageFormat format) {
   return imagelib_detail::write_image_stream(out, image, format) == ImageStatus::ok;
 }
 
+// A temporary file for path's target when it can be replaced whole; false when the target may
+// not be written at all.
+bool begin(const char* path, Destination* destination) {
+  if (imagelib_detail::replacement_begin(path, &destination->replacement)) {
+    destination->replacing = true;
+    destination->stream = destination->replacement.stream;
+    return true;
+  }
+  return destination->replacement.refusal == imagelib_detail::Refusal::none;
+}
+
 bool open_directly(const char* path, Destination* destination) {
   destination->stream = imagelib_detail::open_file(path, "wb");
   if (destination->stream == nullptr) {
@@ -28,51 +40,48 @@ bool open_directly(const char* path, Destination* destination) {
   return true;
 }
 
-bool close_stream(Destination* destination) {
-  const bool closed = destination->replacing
-                          ? imagelib_detail::replacement_close(&destination->replacement)
-                          : std::fclose(destination->stream) == 0;
+// Writes and closes; a temporary file stays until it is committed or abandoned.
+bool write_and_close(Destination* destination, const Image* image, ImageFormat format) {
+  const bool written = write_image(destination->stream, image, format);
+  std::FILE* stream = destination->stream;
   destination->stream = nullptr;
-  return closed;
-}
-
-// Removes a temporary file, or puts it in place (false when that fails).
-bool finish(Destination* destination, bool keep) {
-  if (!destination->replacing) {
-    return true;
+  if (destination->replacing) {
+    return imagelib_detail::replacement_close(&destination->replacement, written);
   }
-  destination->replacing = false;
-  return imagelib_detail::replacement_finish(&destination->replacement, keep) ==
-         imagelib_detail::Replaced::done;
+  return std::fclose(stream) == 0 && written;
 }
 
 void abandon(Destination* output, Destination* mask) {
   for (Destination* destination : {output, mask}) {
-    if (destination->stream != nullptr) {
-      close_stream(destination);
+    if (destination->replacing) {
+      imagelib_detail::replacement_abandon(&destination->replacement);
+      destination->replacing = false;
+    } else if (destination->stream != nullptr) {
+      // NOLINTNEXTLINE(cert-err33-c): the run fails whatever the close says.
+      std::fclose(destination->stream);
     }
-    finish(destination, false);
+    destination->stream = nullptr;
   }
 }
 
 }  // namespace
 
 PairWritten write_output_and_mask(const Image* image, const char* output_path, std::FILE* image_out,
-                                  ImageFormat format, const Image* mask, const char* mask_path,
-                                  ImageFormat mask_format) {
+                                  bool cut, ImageFormat format, const Image* mask,
+                                  const char* mask_path, ImageFormat mask_format) {
   Destination output;
   Destination mask_file;
   // Temporary files first, which change nothing yet; direct writes, which truncate at once, only
   // once both names are known to open.
   if (image_out != nullptr) {
     output.stream = image_out;
-  } else if (imagelib_detail::replacement_begin(output_path, &output.replacement)) {
-    output.replacing = true;
-    output.stream = output.replacement.stream;
+  } else if (!begin(output_path, &output)) {
+    abandon(&output, &mask_file);
+    return PairWritten::cannot_open_output;
   }
-  if (imagelib_detail::replacement_begin(mask_path, &mask_file.replacement)) {
-    mask_file.replacing = true;
-    mask_file.stream = mask_file.replacement.stream;
+  if (!begin(mask_path, &mask_file)) {
+    abandon(&output, &mask_file);
+    return PairWritten::cannot_open_mask;
   }
   if (output.stream == nullptr && !open_directly(output_path, &output)) {
     abandon(&output, &mask_file);
@@ -82,21 +91,33 @@ PairWritten write_output_and_mask(const Image* image, const char* output_path, s
     abandon(&output, &mask_file);
     return PairWritten::cannot_open_mask;
   }
-  const bool mask_written =
-      write_image(mask_file.stream, mask, mask_format) && close_stream(&mask_file);
-  if (!mask_written) {
+  if (!write_and_close(&mask_file, mask, mask_format)) {
     abandon(&output, &mask_file);
     return PairWritten::cannot_write_mask;
   }
-  const bool output_written = write_image(output.stream, image, format) && close_stream(&output);
+  const bool output_written = image_out != nullptr ? write_image(image_out, image, format) &&
+                                                         close_image_stream(image_out, cut)
+                                                   : write_and_close(&output, image, format);
+  output.stream = nullptr;
   if (!output_written) {
     abandon(&output, &mask_file);
     return PairWritten::cannot_write_output;
   }
   // Both complete: the output takes its place first, then the mask.
-  if (!finish(&output, true)) {
-    finish(&mask_file, false);
-    return PairWritten::cannot_write_output;
+  if (output.replacing) {
+    output.replacing = false;
+    if (imagelib_detail::replacement_commit(&output.replacement) !=
+        imagelib_detail::Replaced::done) {
+      abandon(&output, &mask_file);
+      return PairWritten::cannot_write_output;
+    }
   }
-  return finish(&mask_file, true) ? PairWritten::done : PairWritten::cannot_write_mask;
+  if (mask_file.replacing) {
+    mask_file.replacing = false;
+    if (imagelib_detail::replacement_commit(&mask_file.replacement) !=
+        imagelib_detail::Replaced::done) {
+      return PairWritten::cannot_write_mask;
+    }
+  }
+  return PairWritten::done;
 }

@@ -17,12 +17,13 @@ enum class PairWritten {
 };
 
 // Writes image to output_path (or to image_out, when that is not null: standard output claimed
-// for it) in format, and mask to mask_path in mask_format. Files that can be replaced whole are
+// for it, ended as close_image_stream(image_out, cut) ends it) in format, and mask to mask_path
+// in mask_format. Files that can be replaced whole are
 // written to temporary files first, and take their targets' places only once both files are
 // complete; otherwise every temporary file is removed. A target that cannot be replaced that way (a
 // device, a pipe, a file with other names) is written directly, as the output alone would be.
 PairWritten write_output_and_mask(const Image* image, const char* output_path, std::FILE* image_out,
-                                  ImageFormat format, const Image* mask, const char* mask_path,
-                                  ImageFormat mask_format);
+                                  bool cut, ImageFormat format, const Image* mask,
+                                  const char* mask_path, ImageFormat mask_format);
 
 #endif

@@ -7,6 +7,7 @@
 #include "imagelib/pbm_input.h"
 
 #if __has_include(<unistd.h>)
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -36,34 +37,76 @@ void ignore_write_signals() {
 // Device and inode name a file on POSIX systems; Windows gives every file inode 0, and has its
 // own identity below.
 #if defined(_POSIX_VERSION)
+namespace {
+
+// The descriptor the image goes through: standard output's own, or for a file opened to append
+// (which would put the image after the old bytes) the path opened afresh. Either way a file is
+// written from its start.
+// Device and inode name a file.
+bool same_file(const struct stat& a, const struct stat& b) {
+  return ((a.st_dev ^ b.st_dev) | (a.st_ino ^ b.st_ino)) == 0;
+}
+
+int image_descriptor(const char* output_path, const struct stat& out_info) {
+  if (!S_ISREG(out_info.st_mode)) {
+    return dup(STDOUT_FILENO);
+  }
+  const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+  const int fd = flags >= 0 && (flags & O_APPEND) == 0
+                     ? dup(STDOUT_FILENO)
+                     : open(output_path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  // A path opened again must still name standard output's file.
+  struct stat info {};
+  const bool usable =
+      fd >= 0 && fstat(fd, &info) == 0 && same_file(info, out_info) && lseek(fd, 0, SEEK_SET) == 0;
+  if (!usable && fd >= 0) {
+    close(fd);
+  }
+  return usable ? fd : -1;
+}
+
+}  // namespace
+
 std::FILE* claim_standard_output(const char* output_path) {
   struct stat out_info {};
   struct stat path_info {};
   if (fstat(STDOUT_FILENO, &out_info) != 0 || stat(output_path, &path_info) != 0 ||
-      out_info.st_dev != path_info.st_dev || out_info.st_ino != path_info.st_ino) {
+      !same_file(out_info, path_info)) {
     return nullptr;
   }
   if (!S_ISREG(out_info.st_mode) && !S_ISFIFO(out_info.st_mode) && !S_ISSOCK(out_info.st_mode)) {
     return nullptr;
   }
-  const int image_fd = dup(STDOUT_FILENO);
+  const int image_fd = image_descriptor(output_path, out_info);
   if (image_fd < 0) {
     return nullptr;
   }
   std::FILE* image = fdopen(image_fd, "w");
-  if (image == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-    if (image != nullptr) {
-      // NOLINTNEXTLINE(cert-err33-c): nothing was written through it.
-      std::fclose(image);
-    } else {
-      close(image_fd);
-    }
+  if (image == nullptr) {
+    close(image_fd);
+    return nullptr;
+  }
+  if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    // NOLINTNEXTLINE(cert-err33-c): nothing was written through it.
+    std::fclose(image);
     return nullptr;
   }
   // The messages now share standard error; unbuffered, they keep their order with its own lines.
   // NOLINTNEXTLINE(cert-err33-c): a buffered stdout only delays them.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   return image;
+}
+
+bool finish_standard_output(std::FILE* image) {
+  const int fd = fileno(image);
+  struct stat info {};
+  bool cut = std::fflush(image) == 0 && fstat(fd, &info) == 0;
+  if (cut && S_ISREG(info.st_mode)) {
+    // Old bytes past the image's end go: the file holds the image alone.
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    cut = end >= 0 && ftruncate(fd, end) == 0;
+  }
+  return std::fclose(image) == 0 && cut;
 }
 #elif defined(_WIN32)
 namespace {
@@ -142,8 +185,10 @@ std::FILE* claim_standard_output(const char* output_path) {
   if (image_fd < 0) {
     return nullptr;
   }
-  // Binary, so that the image has the same bytes as a file written by name.
-  std::FILE* image = _setmode(image_fd, _O_BINARY) < 0 ? nullptr : _fdopen(image_fd, "wb");
+  // Binary, so that the image has the same bytes as a file written by name, from the file's start.
+  std::FILE* image = _setmode(image_fd, _O_BINARY) < 0 || _lseeki64(image_fd, 0, SEEK_SET) != 0
+                         ? nullptr
+                         : _fdopen(image_fd, "wb");
   if (image == nullptr || _dup2(_fileno(stderr), _fileno(stdout)) < 0) {
     if (image != nullptr) {
       // NOLINTNEXTLINE(cert-err33-c): nothing was written through it.
@@ -157,9 +202,24 @@ std::FILE* claim_standard_output(const char* output_path) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   return image;
 }
+
+bool finish_standard_output(std::FILE* image) {
+  const int fd = _fileno(image);
+  bool cut = std::fflush(image) == 0;
+  // Only a file longer than the image needs its size cut. Wine cannot cut a file a Unix shell
+  // opened: such a run fails rather than leave old bytes after the image.
+  const int64_t end = cut ? _telli64(fd) : -1;
+  const int64_t length = cut ? _filelengthi64(fd) : -1;
+  cut = end >= 0 && length >= 0 && (length <= end || _chsize_s(fd, end) == 0);
+  return std::fclose(image) == 0 && cut;
+}
 #else
 std::FILE* claim_standard_output(const char*) {
   return nullptr;
+}
+
+bool finish_standard_output(std::FILE* image) {
+  return std::fclose(image) == 0;
 }
 #endif
 
@@ -228,15 +288,20 @@ std::FILE* standard_input_stream() {
 }
 #endif
 
-void write_output(Image* image, const char* path, std::FILE* stream, ImageFormat format) {
+bool close_image_stream(std::FILE* stream, bool cut) {
+  if (stream == stdout) {
+    return std::fflush(stream) == 0;
+  }
+  return cut ? finish_standard_output(stream) : std::fclose(stream) == 0;
+}
+
+void write_output(Image* image, const char* path, std::FILE* stream, bool cut, ImageFormat format) {
   if (stream == nullptr) {
     imagelib_detail::output_image(image, path, format);
     return;
   }
   const ImageStatus status = imagelib_detail::write_image_stream(stream, image, format);
-  // Standard output itself (where the streams cannot be parted) is flushed, not closed: the
-  // messages still follow on it.
-  const bool closed = stream == stdout ? std::fflush(stream) == 0 : std::fclose(stream) == 0;
+  const bool closed = close_image_stream(stream, cut);
   if (status != ImageStatus::ok || !closed) {
     imagelib_detail::cannot_write(status);
   }

@@ -263,6 +263,39 @@ std::vector<Case> cases(bool png_programs) {
                         head + "2 2 255\n1 2 \n3 3 \n\n"));
   all.push_back(read_as("P5 raster missing", "P5 2 1 255", class_line(5, 2, 1, 255),
                         head + "2 1 255\n0 0 \n\n"));
+  // A run of white space or of digits in a text raster is capped at 1 MiB, as a header line is:
+  // past the cap the raster ends and the remaining pixels repeat the last value, so that endless
+  // rasters end too.
+  const size_t cap = size_t{1} << 20;
+  const std::string p2_size = "P2 2 2 255\n";
+  all.push_back(read_as("P2 white space of 1 MiB", p2_size + "1" + std::string(cap, ' ') + "2 3 4",
+                        class_line(2, 2, 2, 255), head + "2 2 255\n1 2 \n3 4 \n\n"));
+  all.push_back(read_as("P2 white space over 1 MiB",
+                        p2_size + "1" + std::string(cap + 1, ' ') + "2 3 4",
+                        class_line(2, 2, 2, 255), head + "2 2 255\n1 1 \n1 1 \n\n"));
+  all.push_back(read_as("P2 number of 1 MiB of digits",
+                        p2_size + "1 " + std::string(cap - 1, '0') + "7 3 4",
+                        class_line(2, 2, 2, 255), head + "2 2 255\n1 7 \n3 4 \n\n"));
+  all.push_back(read_as("P2 number over 1 MiB of digits",
+                        p2_size + "1 " + std::string(cap, '0') + "7 3 4", class_line(2, 2, 2, 255),
+                        head + "2 2 255\n1 1 \n1 1 \n\n"));
+  all.push_back(read_as("P1 white space over 1 MiB",
+                        "P1 2 2\n1" + std::string(cap + 1, '\n') + "0 0 0", class_line(1, 2, 2, 1),
+                        head + "2 2 255\n1 1 \n1 1 \n\n"));
+  for (const auto& [name, feed, pnm_class, written] :
+       {std::tuple{"endless white space in a P2 raster", "printf 'P2 2 2 255\\n'; yes ' '", 2,
+                   "0 0 \n0 0 \n"},
+        {"endless white space in a P1 raster", "printf 'P1 2 2\\n1'; yes ' '", 1, "1 1 \n1 1 \n"},
+        {"endless number in a P2 raster", "printf 'P2 2 2 255\\n'; yes 9 | tr -d '\\n'", 2,
+         "0 0 \n0 0 \n"},
+        {"endless number after a P2 value", "printf 'P2 2 2 255\\n5 '; yes 9 | tr -d '\\n'", 2,
+         "5 5 \n5 5 \n"}}) {
+    Case endless = read_as(name, "", class_line(pnm_class, 2, 2, pnm_class == 1 ? 1 : 255),
+                           head + "2 2 255\n" + written + "\n");
+    endless.feed = feed;
+    endless.input = "/dev/stdin";
+    all.push_back(endless);
+  }
   all.push_back(read_as("NUL in an origin comment",
                         std::string("#origin 3\0 5\nP2 1 1 255\n7\n", 26), class_line(2, 1, 1, 255),
                         "P2\n#origin 3 0\n1 1 255\n7 \n\n"));
@@ -564,7 +597,7 @@ TEST_F(BadInputTest, EachEndsWithItsMessagesStatusAndOutput) {
                                           program};
       shell_args.insert(shell_args.end(), args.begin(), args.end());
       const RunResult r =
-          c.feed.empty() ? run(program, args, merged, 20) : run("/bin/sh", shell_args, merged, 20);
+          c.feed.empty() ? run(program, args, merged, 60) : run("/bin/sh", shell_args, merged, 60);
       EXPECT_FALSE(r.timed_out);
       EXPECT_EQ(r.status, c.status);
       if (merged) {
@@ -757,4 +790,381 @@ TEST_F(BadInputTest, DashAsOutputIsStandardOutputInItsOwnMode) {
   const RunResult named = run(kExe, {"in.pgm", "./-", "30", "10"});
   EXPECT_EQ(named.status, 0);
   EXPECT_EQ(slurp(dir_ / "-"), image);
+}
+
+namespace {
+
+// The names in directory, sorted.
+std::vector<std::string> names_in(const std::filesystem::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A coverage build's own counters cannot be saved under a file size limit, nor by another user.
+std::string without_coverage_errors(std::string text) {
+  for (const char* report : {"libgcov profiling error", "profiling:"}) {
+    for (size_t at = 0; (at = text.find(report)) != std::string::npos;) {
+      text.erase(at, text.find('\n', at) + 1 - at);
+    }
+  }
+  return text;
+}
+
+const std::string kWritten = "P2\n#origin 0 0\n1 1 255\n7 \n\n";           // in.pgm with density 0
+const std::string kBig = "P5 100 100 255\n" + std::string(10000, '\x80');  // 40 KB of P2 text
+// Runs the command in the shell under a file size limit that the big input's text exceeds.
+const std::string kLimited = "ulimit -f 20; trap '' XFSZ; exec \"$0\" big.pgm \"$1\" 30 10";
+
+bool posix_programs() {
+  const std::string system = testsupport::program_system();
+  return system != "Windows" && system != "Emscripten";
+}
+
+}  // namespace
+
+// A name whose temporary file would pass the limits, of a name (255 bytes) or of a path (4096),
+// is still replaced only once complete.
+TEST_F(BadInputTest, LongNamesAreReplacedWholeOrNotAtAll) {
+  if (!posix_programs()) {
+    GTEST_SKIP() << "the file size limit and the name limits tried are POSIX's";
+  }
+  file("big.pgm", kBig);
+  file("in.pgm", "P2 1 1 255\n7\n");
+  const std::string long_name(250, 'q');
+  file(long_name, kKept);
+  RunResult r = run("/bin/sh", {"-c", kLimited, kExe, long_name});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(slurp(dir_ / long_name), kKept);
+  EXPECT_EQ(names_in(dir_), (std::vector<std::string>{"big.pgm", "in.pgm", long_name}));
+  EXPECT_EQ(run(kExe, {"in.pgm", long_name, "30", "0"}).status, 0);
+  EXPECT_EQ(slurp(dir_ / long_name), kWritten);
+
+  // 20 directories of 200 letters and one of 70, then a one-letter name: 4092 bytes from the
+  // scratch directory, which the test works in, since the whole path from / passes PATH_MAX.
+  std::string deep;
+  for (int i = 0; i < 20; ++i) {
+    deep += std::string(200, 'd') + "/";
+  }
+  deep += std::string(70, 'd');
+  const std::filesystem::path home = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  std::filesystem::create_directories(deep);
+  const std::string name = deep + "/o";
+  testsupport::spit(name, kKept);
+  r = run("/bin/sh", {"-c", kLimited, kExe, name});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(slurp(name), kKept);
+  EXPECT_EQ(names_in(deep), std::vector<std::string>{"o"});
+  EXPECT_EQ(run(kExe, {"in.pgm", name, "30", "0"}).status, 0);
+  EXPECT_EQ(slurp(name), kWritten);
+  EXPECT_EQ(names_in(deep), std::vector<std::string>{"o"});
+  std::filesystem::remove_all(std::string(200, 'd'));
+  std::filesystem::current_path(home);
+}
+
+// A link to a file that does not exist yet makes that file, in the link's target directory
+// (relative to the link's own), only by renaming a complete one into place: a failed run leaves
+// nothing there. The links stay links.
+TEST_F(BadInputTest, LinksToNoFileMakeItOnlyWhenComplete) {
+  if (!posix_programs()) {
+    GTEST_SKIP() << "symbolic links, the umask and the file size limit are POSIX's";
+  }
+  file("big.pgm", kBig);
+  file("in.pgm", "P2 1 1 255\n7\n");
+  std::filesystem::create_directories(dir_ / "links");
+  std::filesystem::create_directories(dir_ / "small");
+  std::filesystem::create_symlink("../small/new.pgm", dir_ / "links" / "first");
+  std::filesystem::create_symlink("links/first", dir_ / "second");
+  const bool mounted = std::system(("mount -t tmpfs -o size=32k tmpfs '" +
+                                    (dir_ / "small").string() + "' 2>/dev/null")
+                                       .c_str()) == 0;
+  for (const bool full_disk : {true, false}) {
+    if (full_disk && !mounted) {
+      std::printf("no tmpfs could be mounted here: the full disk is not tried\n");
+      continue;
+    }
+    SCOPED_TRACE(full_disk ? "full disk" : "file size limit");
+    const std::string command = full_disk ? "exec \"$0\" big.pgm \"$1\" 30 10" : kLimited;
+    const RunResult r = run("/bin/sh", {"-c", command, kExe, "second"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(without_coverage_errors(r.err),
+              class_line(5, 100, 100, 255).text + abort_line("Can't write output file.").text);
+    EXPECT_EQ(names_in(dir_ / "small"), std::vector<std::string>{});
+  }
+  EXPECT_EQ(run("/bin/sh", {"-c", "umask 027; exec \"$0\" in.pgm second 30 0", kExe}).status, 0);
+  EXPECT_EQ(slurp(dir_ / "small" / "new.pgm"), kWritten);
+  EXPECT_EQ(std::filesystem::status(dir_ / "small" / "new.pgm").permissions(),
+            std::filesystem::perms(0640));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "second"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "links" / "first"));
+  EXPECT_EQ(names_in(dir_ / "small"), std::vector<std::string>{"new.pgm"});
+  // A link into a directory that does not exist makes nothing anywhere.
+  std::filesystem::create_symlink("nowhere/new.pgm", dir_ / "lost");
+  const RunResult lost = run(kExe, {"in.pgm", "lost", "30", "0"});
+  EXPECT_EQ(lost.status, 2);
+  EXPECT_EQ(lost.err, class_line(2, 1, 1, 255).text + abort_line("Can't open output file.").text);
+  // Nor does a loop of links.
+  std::filesystem::create_symlink("loop_b", dir_ / "loop_a");
+  std::filesystem::create_symlink("loop_a", dir_ / "loop_b");
+  const RunResult loop = run(kExe, {"in.pgm", "loop_a", "30", "0"});
+  EXPECT_EQ(loop.status, 2);
+  EXPECT_EQ(loop.err, lost.err);
+  if (mounted) {
+    EXPECT_EQ(std::system(("umount '" + (dir_ / "small").string() + "'").c_str()), 0);
+  }
+}
+
+namespace {
+
+// A directory under the build tree, which another user can reach (unlike a scratch directory
+// under /tmp with a private mode) and whose file system keeps user attributes (which a tmpfs may
+// refuse). Runs as nobody need root; a test says why it skips.
+class SharedDirectoryTest : public BadInputTest {
+ protected:
+  void SetUp() override {
+    BadInputTest::SetUp();
+    shared_ = std::filesystem::path(TEST_BUILD_DIR) / ("shared-" + dir_.filename().string());
+    std::filesystem::create_directory(shared_);
+    std::filesystem::permissions(shared_, std::filesystem::perms(0755));
+    testsupport::spit(shared_ / "in.pgm", "P2 1 1 255\n7\n");
+    std::filesystem::permissions(shared_ / "in.pgm", std::filesystem::perms(0644));
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(shared_);
+    BadInputTest::TearDown();
+  }
+
+  static const char* why_not_as_nobody() {
+    if (!posix_programs()) {
+      return "another user's runs are tried on POSIX systems only";
+    }
+#if defined(IMAGENOISE_TEST_PROCESSES)
+    if (geteuid() != 0) {
+      return "only root can run the command as another user (nobody) here";
+    }
+#endif
+    if (std::system("command -v setpriv >/dev/null") != 0) {
+      return "setpriv (util-linux) is missing";
+    }
+    return nullptr;
+  }
+
+  // The command as nobody, from directory, on in.pgm with density 0.
+  RunResult as_nobody(const std::filesystem::path& directory, const std::string& output) const {
+    return run("/bin/sh", {"-c",
+                           "cd \"$1\" && exec setpriv --reuid=65534 --regid=65534 --clear-groups "
+                           "\"$0\" \"$2\" \"$3\" 30 0",
+                           kExe, directory.string(), (shared_ / "in.pgm").string(), output});
+  }
+
+  std::filesystem::path shared_;
+};
+
+void owned_by(const std::filesystem::path& path, const std::string& owner) {
+  ASSERT_EQ(std::system(("chown -h " + owner + " '" + path.string() + "'").c_str()), 0) << path;
+}
+
+}  // namespace
+
+// In a sticky directory anyone may write (as /tmp), a link to no file is followed only when it
+// belongs to the user running the command or to the directory's owner, as the kernel's
+// fs.protected_symlinks rule has it; and where the kernel refuses to open a link's file, the run
+// is refused, the file untouched.
+TEST_F(SharedDirectoryTest, StickyDirectoriesFollowOnlyTrustedLinks) {
+  if (const char* reason = why_not_as_nobody()) {
+    GTEST_SKIP() << reason;
+  }
+  const std::filesystem::path sticky = shared_ / "sticky";
+  std::filesystem::create_directory(sticky);
+  std::filesystem::permissions(sticky, std::filesystem::perms(01777));
+  for (const auto& [link, owner] :
+       {std::pair{"planted", "daemon"}, {"own", "nobody"}, {"by_directory_owner", "root"}}) {
+    std::filesystem::create_symlink(std::string(link) + ".pgm", sticky / link);
+    owned_by(sticky / link, owner);
+  }
+  const std::string refused = abort_line("Can't open output file.").text;
+  RunResult r = as_nobody(sticky, "planted");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(without_coverage_errors(r.err), class_line(2, 1, 1, 255).text + refused);
+  EXPECT_FALSE(std::filesystem::exists(sticky / "planted.pgm"));
+  for (const std::string link : {"own", "by_directory_owner"}) {
+    EXPECT_EQ(as_nobody(sticky, link).status, 0) << link;
+    EXPECT_EQ(slurp(sticky / (link + ".pgm")), kWritten) << link;
+  }
+  // A file nobody may write, in a directory nobody may not add to, is written in place.
+  testsupport::spit(shared_ / "in_place.pgm", kKept);
+  owned_by(shared_ / "in_place.pgm", "nobody:nogroup");
+  EXPECT_EQ(as_nobody(shared_, "in_place.pgm").status, 0);
+  EXPECT_EQ(slurp(shared_ / "in_place.pgm"), kWritten);
+  EXPECT_EQ(names_in(sticky),
+            (std::vector<std::string>{"by_directory_owner", "by_directory_owner.pgm", "own",
+                                      "own.pgm", "planted"}));
+
+  // The kernel's refusal: a file nobody may not write, and (where the kernel protects links) a
+  // planted link to a file nobody may write.
+  testsupport::spit(sticky / "root.pgm", kKept);
+  std::filesystem::permissions(sticky / "root.pgm", std::filesystem::perms(0644));
+  std::filesystem::create_symlink("root.pgm", sticky / "to_root");
+  owned_by(sticky / "to_root", "nobody");
+  r = as_nobody(sticky, "to_root");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(without_coverage_errors(r.err), class_line(2, 1, 1, 255).text + refused);
+  EXPECT_EQ(slurp(sticky / "root.pgm"), kKept);
+  if (slurp("/proc/sys/fs/protected_symlinks") != "1\n") {
+    std::printf(
+        "fs.protected_symlinks is off here: the kernel's refusal of a planted link to an "
+        "existing file is not tried\n");
+    return;
+  }
+  testsupport::spit(sticky / "victim.pgm", kKept);
+  owned_by(sticky / "victim.pgm", "nobody:nogroup");
+  std::filesystem::create_symlink("victim.pgm", sticky / "planted_to_file");
+  owned_by(sticky / "planted_to_file", "daemon");
+  r = as_nobody(sticky, "planted_to_file");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(without_coverage_errors(r.err), class_line(2, 1, 1, 255).text + refused);
+  EXPECT_EQ(slurp(sticky / "victim.pgm"), kKept);
+}
+
+// A replaced file keeps its ACL and extended attributes; when the new file cannot take them, the
+// run fails and the old file stays as it was, with nothing left beside it.
+TEST_F(SharedDirectoryTest, ReplacedFilesKeepTheirAclAndAttributes) {
+  if (!posix_programs()) {
+    GTEST_SKIP() << "ACLs and extended attributes are tried on POSIX systems only";
+  }
+  const std::filesystem::path target = shared_ / "target.pgm";
+  testsupport::spit(target, kKept);
+  std::filesystem::permissions(target, std::filesystem::perms(0640));
+  const std::string quoted = "'" + target.string() + "'";
+  if (std::system(("setfacl -m u::rw,u:nobody:rw,g::r,m::rw " + quoted + " 2>/dev/null && " +
+                   "setfattr -n user.tag -v hello " + quoted + " 2>/dev/null")
+                      .c_str()) != 0) {
+    GTEST_SKIP() << "setfacl and setfattr (Debian acl, attr) are missing, or this file system "
+                    "takes no ACL or user attribute";
+  }
+  const std::vector<std::string> dump{"-c", "getfattr -d -m - -e hex --absolute-names \"$0\"",
+                                      target.string()};
+  const std::string before = run("/bin/sh", dump).out;
+  ASSERT_NE(before.find("system.posix_acl_access"), std::string::npos);
+  ASSERT_NE(before.find("user.tag"), std::string::npos);
+  EXPECT_EQ(run(kExe, {(shared_ / "in.pgm").string(), target.string(), "30", "0"}).status, 0);
+  EXPECT_EQ(slurp(target), kWritten);
+  EXPECT_EQ(run("/bin/sh", dump).out, before);
+  EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0660));
+
+  // A file capability only a privileged user may set: nobody's run cannot carry it over.
+  if (const char* reason = why_not_as_nobody()) {
+    GTEST_SKIP() << reason;
+  }
+  const std::filesystem::path own = shared_ / "nobody";
+  std::filesystem::create_directory(own);
+  owned_by(own, "nobody:nogroup");
+  const std::filesystem::path capable = own / "capable.pgm";
+  testsupport::spit(capable, kKept);
+  owned_by(capable, "nobody:nogroup");
+  if (std::system(("setfattr -n security.capability -v "
+                   "0x0000000200200000000000000000000000000000 '" +
+                   capable.string() + "' 2>/dev/null")
+                      .c_str()) != 0) {
+    GTEST_SKIP() << "this file system or container takes no file capability";
+  }
+  const RunResult r = as_nobody(own, "capable.pgm");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(without_coverage_errors(r.err),
+            class_line(2, 1, 1, 255).text +
+                abort_line("Can't keep the output file's ACL and attributes.").text);
+  EXPECT_EQ(slurp(capable), kKept);
+  EXPECT_EQ(names_in(own), std::vector<std::string>{"capable.pgm"});
+}
+
+#if defined(IMAGENOISE_TEST_PROCESSES)
+// A run ended by a signal while it writes removes its temporary file, leaves the old file as it
+// was, and ends as the signal ends a process. The signal is sent once the temporary file exists.
+TEST_F(BadInputTest, SignalsDuringTheWriteLeaveNothingBehind) {
+  if (!posix_programs()) {
+    GTEST_SKIP() << "signals from outside are POSIX's";
+  }
+  // 16 million pixels: some 64 MB of text, which takes a while to write.
+  file("big.pgm", "P5 4000 4000 255\n" + std::string(size_t{4000} * 4000, '\x80'));
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    file("out.pgm", kKept);
+    const std::vector<std::string> before = names_in(dir_);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int null_fd = open("/dev/null", O_WRONLY);
+      dup2(null_fd, 1);
+      dup2(null_fd, 2);
+      if (chdir(dir_.c_str()) != 0) {
+        _exit(127);
+      }
+      execl(kExe.c_str(), kExe.c_str(), "big.pgm", "out.pgm", "30", "0", nullptr);
+      _exit(127);
+    }
+    // Polled without a pause: the write may be short on a fast machine. A run that would not
+    // end is killed after a minute.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int wstatus = 0;
+    bool ended = false;
+    bool sent = false;
+    while (!ended && std::chrono::steady_clock::now() < deadline) {
+      ended = waitpid(pid, &wstatus, WNOHANG) == pid;
+      if (!ended && !sent && names_in(dir_).size() > before.size()) {
+        sent = kill(pid, signal_number) == 0;
+      }
+    }
+    if (!ended) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &wstatus, 0);
+    }
+    ASSERT_TRUE(sent) << "the run ended before its temporary file was seen";
+    EXPECT_TRUE(WIFSIGNALED(wstatus));
+    EXPECT_EQ(WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0, signal_number);
+    EXPECT_EQ(slurp(dir_ / "out.pgm"), kKept);
+    EXPECT_EQ(names_in(dir_), before);
+  }
+}
+#endif
+
+// An output that is the file standard output was opened on, without truncation (1<>) or to
+// append (>>), holds the image alone, also when the output is the input too.
+TEST_F(BadInputTest, StandardOutputOpenedToUpdateOrAppendHoldsTheImageAlone) {
+  if (!posix_programs()) {
+    GTEST_SKIP() << "a Windows or wasm program cannot tell that a path names its standard output "
+                    "opened by a Unix shell";
+  }
+  file("in.pgm", "P2 1 1 255\n7\n");
+  const std::string padded = "P2 2 1 255\n7" + std::string(100, ' ') + "8\n";
+  const std::string messages =
+      class_line(2, 1, 1, 255).text + description("0.0", "30.0", "70.0").text;
+  for (const std::string redirection : {"1<>old.pgm", ">>old.pgm"}) {
+    SCOPED_TRACE(redirection);
+    file("old.pgm", std::string(5000, 'x'));
+    RunResult r = run("/bin/sh", {"-c", "exec \"$0\" in.pgm old.pgm 30 0 " + redirection, kExe});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, messages + success("old.pgm").text);
+    EXPECT_EQ(slurp(dir_ / "old.pgm"), kWritten);
+    file("old.pgm", padded);
+    r = run("/bin/sh", {"-c", "exec \"$0\" old.pgm old.pgm 30 0 " + redirection, kExe});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(slurp(dir_ / "old.pgm"), "P2\n#origin 0 0\n2 1 255\n7 8 \n\n");
+  }
+}
+
+// A link the system follows to something its text does not name, as /dev/fd/3 to a pipe, is
+// written as the system reaches it.
+TEST_F(BadInputTest, DescriptorLinksToPipesAreWrittenAsReached) {
+  if (!posix_programs()) {
+    GTEST_SKIP() << "/dev/fd is a POSIX system's";
+  }
+  file("in.pgm", "P2 1 1 255\n7\n");
+  const RunResult r =
+      run("/bin/sh",
+          {"-c", "{ \"$0\" in.pgm /dev/fd/3 30 0 3>&1 >/dev/null; } | cat >piped.pgm", kExe});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(slurp(dir_ / "piped.pgm"), kWritten);
 }

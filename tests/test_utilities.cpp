@@ -176,3 +176,17 @@ TEST_F(DisplayTest, MissingViewerStillRemovesTheFile) {
   Display(image.get());
   EXPECT_FALSE(fs::exists("x.tmp"));
 }
+
+// A link named x.tmp is replaced, not written through: the file it names stays as it was.
+TEST_F(DisplayTest, ReplacesALinkNamedLikeItsFile) {
+#if defined(_WIN32) || defined(__EMSCRIPTEN__)
+  GTEST_SKIP() << "symbolic links are tried on POSIX systems only";
+#endif
+  set_path(dir_.string());
+  file("victim", "not to be overwritten");
+  fs::create_symlink("victim", "x.tmp");
+  auto image = image_of(1, 1, {1});
+  Display(image.get());
+  EXPECT_EQ(slurp("victim"), "not to be overwritten");
+  EXPECT_FALSE(fs::exists(fs::symlink_status("x.tmp")));
+}

@@ -10,6 +10,10 @@
 #if defined(_POSIX_VERSION)
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <ctime>
+#if defined(__linux__) && __has_include(<sys/xattr.h>)
+#include <sys/xattr.h>
+#endif
 #endif
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -18,13 +22,16 @@
 #include "imagelib/platform/windows.h"
 #endif
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <cstring>
 #include <string>
 
 #include "imagelib/platform/file_open.h"
+#include "imagelib/platform/temporary_files.h"
 
 namespace imagelib_detail {
 namespace {
@@ -42,57 +49,224 @@ void unbuffered(std::FILE* stream) {
 namespace {
 
 // Emscripten's file mask is its own (0777 at start), not the host's, whose files it writes: a new
-// file's mode is left to the host, by creating it directly.
+// file's mode is left to the host, by creating it directly. Nor can it hold a directory open:
+// its files are named by whole paths.
 #if defined(__EMSCRIPTEN__)
 constexpr bool kHostFileMask = false;
+constexpr bool kDirectoryHandles = false;
 #else
 constexpr bool kHostFileMask = true;
+constexpr bool kDirectoryHandles = true;
 #endif
-
-struct FreeDeleter {
-  void operator()(char* memory) const { std::free(memory); }
-};
-
-// A file that may be written and has no other names is replaced whole (if the new file gets its
-// owner, see replacement_begin): a link would lose what the rename cannot carry over.
-bool replaceable(const char* path, const struct stat& info) {
-  if (!S_ISREG(info.st_mode) || info.st_nlink != 1) {
-    return false;
-  }
-  // The same test the direct write would meet, without truncating anything.
-  const int fd = open(path, O_WRONLY | O_NOCTTY);
-  return fd >= 0 && close(fd) == 0;
+// How much of a path in directory its name in the directory's handle leaves out.
+size_t handled_part(const std::string& directory) {
+  return directory.size() * static_cast<size_t>(kDirectoryHandles);
 }
 
-}  // namespace
+// What the output path names once its links are followed.
+struct Target {
+  std::string path;  // the file to replace or to make
+  bool exists = false;
+  bool through_link = false;
+  bool forbidden = false;  // a link that a shared sticky directory does not let this user follow
+  struct stat info {};     // the file, when it exists
+};
 
-bool replacement_begin(const char* path, FileReplacement* replacement) {
-  std::string target = path;
+enum class Found { target, direct, refused };
+
+std::string directory_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The rule the kernel's fs.protected_symlinks applies: in a sticky directory that anyone may
+// write, a link is followed only when it belongs to the user following it or to the directory's
+// owner. A link whose directory cannot be looked at is not followed either.
+bool may_follow(const std::string& link, uid_t link_owner) {
+  const std::string directory = directory_of(link);
   struct stat info {};
-  const bool exists = lstat(path, &info) == 0;
-  if ((!exists && errno != ENOENT) || (!exists && !kHostFileMask)) {
+  if (stat(directory.empty() ? "." : directory.c_str(), &info) != 0) {
     return false;
   }
-  if (exists && S_ISLNK(info.st_mode)) {
-    const std::unique_ptr<char, FreeDeleter> resolved(realpath(path, nullptr));
-    if (resolved == nullptr || stat(resolved.get(), &info) != 0) {
+  const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & S_IWOTH) != 0;
+  return !shared || link_owner == geteuid() || link_owner == info.st_uid;
+}
+
+// Follows path's chain of symbolic links, as the system would, to the file at its end or the name
+// a file would be made under.
+Found find_target(const char* path, Target* target) {
+  constexpr int kMaxLinks = 40;
+  std::string current = path;
+  for (int links = 0;; ++links) {
+    struct stat info {};
+    if (lstat(current.c_str(), &info) != 0) {
+      if (errno == ENOENT) {
+        target->path = std::move(current);
+        return Found::target;
+      }
+      // A direct write meets the same fault; through a link, nothing is made.
+      return links == 0 ? Found::direct : Found::refused;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      target->path = std::move(current);
+      target->exists = true;
+      target->info = info;
+      return Found::target;
+    }
+    if (links == kMaxLinks) {
+      return Found::refused;
+    }
+    target->through_link = true;
+    target->forbidden = target->forbidden || !may_follow(current, info.st_uid);
+    // Some systems give a link no size: the text is read into a growing buffer.
+    std::string text(std::max<size_t>(static_cast<size_t>(info.st_size) + 1, 256), '\0');
+    ssize_t length = readlink(current.c_str(), text.data(), text.size());
+    while (length > 0 && static_cast<size_t>(length) == text.size() && text.size() < 65536) {
+      text.resize(text.size() * 2);
+      length = readlink(current.c_str(), text.data(), text.size());
+    }
+    if (length <= 0 || static_cast<size_t>(length) >= text.size()) {
+      return Found::refused;
+    }
+    text.resize(static_cast<size_t>(length));
+    current = text[0] == '/' ? std::move(text) : directory_of(current).append(text);
+  }
+}
+
+// The same open a direct write would make of an existing file, but without creating or
+// truncating anything: the kernel's own rules for links (fs.protected_symlinks) and permissions
+// decide. The file it opens must be the one found.
+int open_existing(const char* path, const Target& target) {
+  const int fd = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  struct stat opened {};
+  // Device and inode name a file.
+  const bool found =
+      fd >= 0 && fstat(fd, &opened) == 0 &&
+      ((opened.st_dev ^ target.info.st_dev) | (opened.st_ino ^ target.info.st_ino)) == 0;
+  if (!found && fd >= 0) {
+    close(fd);
+  }
+  return found ? fd : -1;
+}
+
+int open_directory(const std::string& directory) {
+  if (!kDirectoryHandles) {
+    return AT_FDCWD;
+  }
+#if defined(O_PATH)
+  constexpr int kLookUpOnly = O_PATH;
+#else
+  constexpr int kLookUpOnly = O_RDONLY;
+#endif
+  return open(directory.empty() ? "." : directory.c_str(), kLookUpOnly | O_DIRECTORY | O_CLOEXEC);
+}
+
+void close_directory(int directory) {
+  if (directory >= 0) {
+    close(directory);
+  }
+}
+
+// A new file with a short name of its own in the directory, unique as mkstemp makes its names
+// (which cannot be given a directory): random letters, and exclusive creation. It is recorded in
+// *slot for removal by a signal.
+int make_temporary(int directory, const std::string& prefix, std::string* name, int* slot) {
+  static uint64_t serial = 0;
+  struct timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  uint64_t state = (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(now.tv_nsec) ^
+                   (static_cast<uint64_t>(now.tv_sec) << 20) ^ (++serial << 48);
+  constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // splitmix64: every state gives well-spread letters.
+    state += 0x9e3779b97f4a7c15u;
+    uint64_t bits = state;
+    bits = (bits ^ (bits >> 30)) * 0xbf58476d1ce4e5b9u;
+    bits = (bits ^ (bits >> 27)) * 0x94d049bb133111ebu;
+    bits ^= bits >> 31;
+    *name = prefix + ".pnm-";
+    for (int i = 0; i < 6; ++i) {
+      *name += kLetters[bits % 62];
+      bits /= 62;
+    }
+    const int fd = temporary_file_create(directory, name->c_str(), slot);
+    if (fd >= 0 || errno != EEXIST) {
+      return fd;
+    }
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// Extended attributes, the access ACL among them (system.posix_acl_access), go from the old file
+// to the new one. An attribute the new file cannot take but already holds (a security label the
+// system gave it) counts as kept.
+#if defined(__linux__) && __has_include(<sys/xattr.h>)
+// The kernel bounds both the list of names and each value to 64 KiB (XATTR_LIST_MAX,
+// XATTR_SIZE_MAX): buffers of that size take them in one call each.
+constexpr size_t kAttributeRoom = 65536;
+
+bool copy_attributes(int from, int to) {
+  std::string names(kAttributeRoom, '\0');
+  const ssize_t listed = flistxattr(from, names.data(), names.size());
+  if (listed < 0) {
+    return errno == ENOTSUP;  // a file system without attributes has none to keep
+  }
+  std::string value(kAttributeRoom, '\0');
+  std::string held(kAttributeRoom, '\0');
+  for (size_t at = 0; at < static_cast<size_t>(listed); at += std::strlen(names.c_str() + at) + 1) {
+    const char* name = names.c_str() + at;
+    const ssize_t size = fgetxattr(from, name, value.data(), value.size());
+    if (size < 0) {
       return false;
     }
-    target = resolved.get();
+    if (fsetxattr(to, name, value.data(), static_cast<size_t>(size), 0) != 0 &&
+        (fgetxattr(to, name, held.data(), held.size()) != size ||
+         held.compare(0, static_cast<size_t>(size), value, 0, static_cast<size_t>(size)) != 0)) {
+      return false;
+    }
   }
-  if (exists && !replaceable(target.c_str(), info)) {
-    return false;
-  }
-  const size_t slash = target.rfind('/');
-  const size_t name = slash == std::string::npos ? 0 : slash + 1;
-  std::string temporary = target.substr(0, name) + "." + target.substr(name) + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
+  return true;
+}
+#else
+bool copy_attributes(int, int) {
+  return true;
+}
+#endif
+
+void remove_temporary(const FileReplacement& replacement) {
+  unlinkat(replacement.directory, replacement.temporary_name.c_str(), 0);
+}
+
+// Where the target may be written in place when no temporary file can be made beside it: an
+// existing file, in a directory this user may not add to.
+Refusal cannot_begin(const Target& target, int error) {
+  return target.exists && (error == EACCES || error == EPERM || error == EROFS) ? Refusal::none
+                                                                                : Refusal::open;
+}
+
+// The temporary file is made and fitted out. False, with nothing made and replacement->refusal
+// set, when that fails.
+bool begin_in(FileReplacement* replacement, const Target& target, int old_fd) {
+  const std::string directory = directory_of(target.path);
+  replacement->target = target.path;
+  const size_t handled = handled_part(directory);
+  replacement->target_name = target.path.substr(handled);
+  replacement->exists = target.exists;
+  replacement->directory = open_directory(directory);
+  const int fd = replacement->directory == -1
+                     ? -1
+                     : make_temporary(replacement->directory, directory.substr(handled),
+                                      &replacement->temporary_name, &replacement->slot);
   if (fd < 0) {
+    replacement->refusal = cannot_begin(target, errno);
     return false;
   }
+  replacement->temporary =
+      directory + replacement->temporary_name.substr(directory.size() - handled);
   mode_t mode = 0;
-  if (exists) {
-    mode = info.st_mode & 07777;
+  if (target.exists) {
+    mode = target.info.st_mode & 07777;
   } else {
     const mode_t mask = umask(0);
     umask(mask);
@@ -101,30 +275,109 @@ bool replacement_begin(const char* path, FileReplacement* replacement) {
   struct stat made {};
   // A file of another owner is written in place: the new file would change its owner. The owner
   // is compared with the new file's, as the host gives it (emscripten's geteuid is always 0). The
-  // group next: changing it may clear the set-group-ID bit that fchmod then sets.
+  // group next: changing it may clear the set-group-ID bit that fchmod then sets, which comes
+  // after the attributes for the same reason.
   const bool owner_and_group_kept =
-      !exists ||
-      (fstat(fd, &made) == 0 && made.st_uid == info.st_uid &&
-       (made.st_gid == info.st_gid || fchown(fd, static_cast<uid_t>(-1), info.st_gid) == 0));
-  std::FILE* stream = owner_and_group_kept && fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
+      !target.exists || (fstat(fd, &made) == 0 && made.st_uid == target.info.st_uid &&
+                         (made.st_gid == target.info.st_gid ||
+                          fchown(fd, static_cast<uid_t>(-1), target.info.st_gid) == 0));
+  const bool attributes_kept = !owner_and_group_kept || old_fd < 0 || copy_attributes(old_fd, fd);
+  std::FILE* stream =
+      owner_and_group_kept && attributes_kept && fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
   if (stream == nullptr) {
     close(fd);
-    unlink(temporary.c_str());
+    remove_temporary(*replacement);
+    temporary_file_drop(replacement->slot);
+    replacement->slot = -1;
+    replacement->refusal = !attributes_kept ? Refusal::attributes
+                           : target.exists  ? Refusal::none
+                                            : Refusal::open;
     return false;
   }
   unbuffered(stream);
-  *replacement = FileReplacement{stream, std::move(temporary), std::move(target), exists};
+  replacement->stream = stream;
   return true;
+}
+
+}  // namespace
+
+bool replacement_begin(const char* path, FileReplacement* replacement) {
+  *replacement = FileReplacement{};
+  Target target;
+  switch (find_target(path, &target)) {
+    case Found::direct:
+      return false;
+    case Found::refused:
+      replacement->refusal = Refusal::open;
+      return false;
+    case Found::target:
+      break;
+  }
+  const std::string base = target.path.substr(directory_of(target.path).size());
+  if (base.empty() || base == "." || base == "..") {
+    replacement->refusal = target.through_link ? Refusal::open : Refusal::none;
+    return false;
+  }
+  if (!target.exists) {
+    struct stat reached {};
+    if (target.through_link && stat(path, &reached) == 0) {
+      // The system reaches a file that the links' text does not name: a descriptor's link in
+      // /proc (a pipe of the shell's, a deleted file). It is written as it is reached.
+      return false;
+    }
+    // A new file is made only by renaming a complete one into place, and never through a link
+    // that may not be followed.
+    if (target.forbidden) {
+      replacement->refusal = Refusal::open;
+      return false;
+    }
+    if (!kHostFileMask) {
+      replacement->refusal = target.through_link ? Refusal::open : Refusal::none;
+      return false;
+    }
+  } else if (!S_ISREG(target.info.st_mode) || target.info.st_nlink != 1) {
+    return false;
+  }
+  int old_fd = -1;
+  if (target.exists) {
+    old_fd = open_existing(path, target);
+    if (old_fd < 0) {
+      replacement->refusal = Refusal::open;
+      return false;
+    }
+  }
+  const bool begun = begin_in(replacement, target, old_fd);
+  if (old_fd >= 0) {
+    close(old_fd);
+  }
+  if (!begun) {
+    close_directory(replacement->directory);
+    replacement->directory = -1;
+  }
+  return begun;
 }
 
 namespace {
 
-void remove_file(const std::string& path) {
-  unlink(path.c_str());
+void end_replacement(FileReplacement* replacement) {
+  temporary_file_drop(replacement->slot);
+  replacement->slot = -1;
+  close_directory(replacement->directory);
+  replacement->directory = -1;
 }
 
-bool move_into_place(const FileReplacement& replacement) {
-  return std::rename(replacement.temporary.c_str(), replacement.target.c_str()) == 0;
+void remove_file(FileReplacement* replacement) {
+  remove_temporary(*replacement);
+  end_replacement(replacement);
+}
+
+bool move_into_place(FileReplacement* replacement) {
+  const bool moved = renameat(replacement->directory, replacement->temporary_name.c_str(),
+                              replacement->directory, replacement->target_name.c_str()) == 0;
+  if (moved) {
+    end_replacement(replacement);
+  }
+  return moved;
 }
 
 }  // namespace
@@ -158,6 +411,7 @@ bool replaceable(const std::wstring& target, bool* exists) {
 // As on POSIX systems: the bytes go to a new file beside the target, which then takes the
 // target's place. ReplaceFileW keeps the old file's attributes, security and creation time.
 bool replacement_begin(const char* path, FileReplacement* replacement) {
+  *replacement = FileReplacement{};
   const std::wstring target = wide_path(path);
   bool exists = false;
   if (target.empty() || !replaceable(target, &exists)) {
@@ -166,9 +420,10 @@ bool replacement_begin(const char* path, FileReplacement* replacement) {
   const std::string name(path);
   const size_t separator = name.find_last_of("/\\:");
   const size_t base = separator == std::string::npos ? 0 : separator + 1;
-  // No two running processes share an id, and a name left by an earlier one is skipped.
-  const std::string stem = name.substr(0, base) + "." + name.substr(base) + "." +
-                           std::to_string(GetCurrentProcessId()) + "-";
+  // A short name, whatever the target's: no two running processes share an id, and a name left
+  // by an earlier one is skipped.
+  const std::string stem =
+      name.substr(0, base) + ".pnm-" + std::to_string(GetCurrentProcessId()) + "-";
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
@@ -188,20 +443,23 @@ bool replacement_begin(const char* path, FileReplacement* replacement) {
     return false;
   }
   unbuffered(stream);
-  *replacement = FileReplacement{stream, std::move(temporary), name, exists};
+  replacement->stream = stream;
+  replacement->temporary = std::move(temporary);
+  replacement->target = name;
+  replacement->exists = exists;
   return true;
 }
 
 namespace {
 
-void remove_file(const std::string& path) {
-  _wunlink(wide_path(path.c_str()).c_str());
+void remove_file(FileReplacement* replacement) {
+  _wunlink(wide_path(replacement->temporary.c_str()).c_str());
 }
 
-bool move_into_place(const FileReplacement& replacement) {
-  const std::wstring temporary = wide_path(replacement.temporary.c_str());
-  const std::wstring target = wide_path(replacement.target.c_str());
-  return (replacement.exists &&
+bool move_into_place(FileReplacement* replacement) {
+  const std::wstring temporary = wide_path(replacement->temporary.c_str());
+  const std::wstring target = wide_path(replacement->target.c_str());
+  return (replacement->exists &&
           ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                        nullptr, nullptr) != 0) ||
          MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
@@ -210,41 +468,88 @@ bool move_into_place(const FileReplacement& replacement) {
 }  // namespace
 
 #else
-bool replacement_begin(const char*, FileReplacement*) {
+bool replacement_begin(const char*, FileReplacement* replacement) {
+  *replacement = FileReplacement{};
   return false;
 }
 
 namespace {
 
-void remove_file(const std::string& path) {
+void remove_file(FileReplacement* replacement) {
   // NOLINTNEXTLINE(cert-err33-c): never reached: nothing is ever begun here.
-  std::remove(path.c_str());
+  std::remove(replacement->temporary.c_str());
 }
 
-bool move_into_place(const FileReplacement&) {
+bool move_into_place(FileReplacement*) {
   return false;
 }
 
 }  // namespace
 #endif
 
-bool replacement_close(FileReplacement* replacement) {
+bool replacement_close(FileReplacement* replacement, bool written) {
   const bool closed = std::fclose(replacement->stream) == 0;
   replacement->stream = nullptr;
-  return closed;
+  if (!closed || !written) {
+    remove_file(replacement);
+    return false;
+  }
+  return true;
+}
+
+Replaced replacement_commit(FileReplacement* replacement) {
+  if (move_into_place(replacement)) {
+    return Replaced::done;
+  }
+  remove_file(replacement);
+  // A new file is made by the rename or not at all: writing it directly could leave part of it.
+  return replacement->exists ? Replaced::not_done : Replaced::failed;
+}
+
+void replacement_abandon(FileReplacement* replacement) {
+  if (replacement->stream != nullptr) {
+    // NOLINTNEXTLINE(cert-err33-c): the file is removed next; its bytes do not matter.
+    std::fclose(replacement->stream);
+    replacement->stream = nullptr;
+  }
+  remove_file(replacement);
 }
 
 Replaced replacement_finish(FileReplacement* replacement, bool written) {
-  const bool closed = replacement->stream == nullptr || replacement_close(replacement);
-  if (!closed || !written) {
-    remove_file(replacement->temporary);
-    return Replaced::failed;
+  return replacement_close(replacement, written) ? replacement_commit(replacement)
+                                                 : Replaced::failed;
+}
+
+std::FILE* create_file_afresh(const char* path) {
+#if defined(_POSIX_VERSION)
+  // unlink, not remove: a directory of that name stays, and the creation then fails.
+  unlink(path);
+  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+  std::FILE* stream = fd < 0 ? nullptr : fdopen(fd, "wb");
+  if (stream == nullptr && fd >= 0) {
+    close(fd);
   }
-  if (!move_into_place(*replacement)) {
-    remove_file(replacement->temporary);
-    return Replaced::not_done;
+#elif defined(_WIN32)
+  const std::wstring wide = wide_path(path);
+  if (wide.empty()) {
+    return nullptr;
   }
-  return Replaced::done;
+  _wunlink(wide.c_str());
+  const int fd =
+      _wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  std::FILE* stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
+  if (stream == nullptr && fd >= 0) {
+    _close(fd);
+  }
+#else
+  // NOLINTNEXTLINE(cert-err33-c): a file that was not there is no fault.
+  std::remove(path);
+  std::FILE* stream = std::fopen(path, "wbx");
+#endif
+  if (stream != nullptr) {
+    unbuffered(stream);
+  }
+  return stream;
 }
 
 }  // namespace imagelib_detail
