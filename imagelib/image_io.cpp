@@ -93,6 +93,13 @@ ImageStatus image_read(ByteSource* in, uint64_t limit, Image** image, PnmHeader*
   return read_whole(in, limit, image, header, imagelib_detail::image_read_header);
 }
 
+ImageStatus pnm_read(ByteSource* in, uint64_t limit, Image** image, PnmHeader* header) {
+  return read_whole(in, limit, image, header,
+                    [](ByteSource* source, imagelib_detail::ImageReader*, PnmHeader* found) {
+                      return pnm_read_header(source, found);
+                    });
+}
+
 ImageStatus png_read(ByteSource* in, uint64_t limit, Image** image, PnmHeader* header) {
   return read_whole(in, limit, image, header, imagelib_detail::png_read_header);
 }

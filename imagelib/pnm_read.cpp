@@ -299,28 +299,3 @@ ImageStatus pnm_read_raster(ByteSource* in, const PnmHeader* header, Image* imag
                                     : read_binary_rows(in, image, cols, Bytes{});
   }
 }
-
-ImageStatus pnm_read(ByteSource* in, uint64_t limit, Image** image, PnmHeader* header) {
-  *image = nullptr;
-  PnmHeader read_header{};
-  PnmHeader* const found = header != nullptr ? header : &read_header;
-  *found = PnmHeader{};
-  ImageStatus status = pnm_read_header(in, found);
-  if (status != ImageStatus::ok) {
-    return status;
-  }
-  Image* made = nullptr;
-  status = image_create(found->rows, found->cols, limit, &made);
-  if (status != ImageStatus::ok) {
-    return status;
-  }
-  made->dims->origin_col = found->origin_col;
-  made->dims->origin_row = found->origin_row;
-  status = pnm_read_raster(in, found, made);
-  if (status != ImageStatus::ok) {
-    freeimage(made);
-    return status;
-  }
-  *image = made;
-  return ImageStatus::ok;
-}
