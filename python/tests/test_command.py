@@ -18,7 +18,7 @@ INPUTS = {
     "with origin": lambda tmp: write_p5(tmp / "origin.pgm", photo_like(33, 17), origin=(-4, 9)),
 }
 
-# white, density, seed: the spec-like cases, and texts the command reads as percentages.
+# white, density, seed: the usage examples, edge values, and texts the command reads as percentages.
 SETTINGS = [(30, 10, 1), (50, 100, 7), (0, 50, 0), (100, 3.5, 12345), (-10, 20, 2**32 - 1),
             (12.5, 0.1, 99), (50, 0, 3)]
 
