@@ -555,6 +555,20 @@ TEST_F(CommandTest, PngInputToPngOutputCarriesTheSameNoiseAsPnm) {
   freeimage(from_pgm);
 }
 
+// The mask's format follows the output's rule, applied to the mask's own name: --format for both,
+// else each name's extension.
+TEST_F(CommandTest, MaskFollowsTheFormatRuleByItsOwnName) {
+  file("in.pgm", "P2 3 2 255\n1 2 3 4 5 6\n");
+  ASSERT_EQ(
+      run(kExe, {"--format", "p5", "--mask", "m.pgm", "in.pgm", "out.pgm", "30", "50"}).status, 0);
+  EXPECT_EQ(slurp(dir_ / "m.pgm").substr(0, 3), "P5\n");
+  EXPECT_EQ(slurp(dir_ / "out.pgm").substr(0, 3), "P5\n");
+  ASSERT_EQ(run(kExe, {"--mask", "m.png", "in.pgm", "out.pgm", "30", "50"}).status, 0);
+  EXPECT_EQ(slurp(dir_ / "out.pgm").substr(0, 3), "P2\n");
+  // Without PNG in the build every name gets P2.
+  EXPECT_EQ(slurp(dir_ / "m.png").substr(0, 4), programs_have_png() ? "\x89PNG" : "P2\n#");
+}
+
 TEST_F(CommandTest, PngFormatWithoutPngIsRefusedBeforeTheInput) {
   if (programs_have_png()) {
     GTEST_SKIP() << "this build has PNG";
