@@ -555,6 +555,44 @@ TEST_F(CommandTest, PngInputToPngOutputCarriesTheSameNoiseAsPnm) {
   freeimage(from_pgm);
 }
 
+// A mask beside an output that is standard output, a device or a file that cannot take the image:
+// the mask lands only with a whole image, and a mask that cannot be made fails the run with
+// nothing replaced.
+TEST_F(CommandTest, MaskBesideStreamsDevicesAndFailedFiles) {
+  const std::string system = testsupport::program_system();
+  if (system == "Windows" || system == "Emscripten" || !std::filesystem::exists("/dev/full")) {
+    GTEST_SKIP() << "uses the shell's redirections and /dev/full";
+  }
+  file("in.pgm", "P2 3 2 255\n1 2 3 4 5 6\n");
+  ASSERT_EQ(run(kExe, {"in.pgm", "plain.pgm", "30", "50"}).status, 0);
+  ASSERT_EQ(run(kExe, {"--mask", "plain_mask.pgm", "in.pgm", "other.pgm", "30", "50"}).status, 0);
+  const std::string image = slurp(dir_ / "plain.pgm");
+  const std::string mask = slurp(dir_ / "plain_mask.pgm");
+  for (const char* command : {"exec \"$0\" --mask m.pgm in.pgm - 30 50 >out.pgm",
+                              "exec \"$0\" --mask m.pgm in.pgm /dev/stdout 30 50 >out.pgm"}) {
+    std::filesystem::remove(dir_ / "m.pgm");
+    EXPECT_EQ(run("/bin/sh", {"-c", command, kExe}).status, 0) << command;
+    EXPECT_EQ(slurp(dir_ / "out.pgm"), image) << command;
+    EXPECT_EQ(slurp(dir_ / "m.pgm"), mask) << command;
+  }
+  EXPECT_EQ(run(kExe, {"--mask", "m2.pgm", "in.pgm", "/dev/null", "30", "50"}).status, 0);
+  EXPECT_EQ(slurp(dir_ / "m2.pgm"), mask);
+
+  file("old.pgm", "old\n");
+  file("old_mask.pgm", "old mask\n");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--mask", "missing/m.pgm", "in.pgm", "old.pgm", "30", "50"},
+        std::vector<std::string>{"--mask", "/dev/full", "in.pgm", "old.pgm", "30", "50"},
+        std::vector<std::string>{"--mask", "old_mask.pgm", "in.pgm", "missing/o.pgm", "30", "50"},
+        std::vector<std::string>{"--mask", "old_mask.pgm", "in.pgm", "/dev/full", "30", "50"}}) {
+    const RunResult r = run(kExe, args);
+    EXPECT_EQ(r.status, 2) << args[1] << " " << args[3];
+    EXPECT_NE(r.err.find("System library ABORT"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(dir_ / "old.pgm"), "old\n");
+    EXPECT_EQ(slurp(dir_ / "old_mask.pgm"), "old mask\n");
+  }
+}
+
 // The mask's format follows the output's rule, applied to the mask's own name: --format for both,
 // else each name's extension.
 TEST_F(CommandTest, MaskFollowsTheFormatRuleByItsOwnName) {

@@ -374,6 +374,8 @@ const ForeignCase kForeign[] = {
     {Tool::imagemagick, "png_8bit", "{convert} {in} -depth 8 png:{out}", kPng, false},
     {Tool::imagemagick, "png_palette", "{convert} {in} -colors 16 png8:{out}", kPng, false},
     {Tool::imagemagick, "png_interlaced", "{convert} {in} -interlace PNG png:{out}", kPng, false},
+    {Tool::imagemagick, "png_palette_interlaced",
+     "{convert} {in} -colors 16 -interlace PNG png8:{out}", kPng, false},
     {Tool::pillow, "png_8bit",
      "{python} -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2], "
      "\"PNG\")' {in} {out}",
