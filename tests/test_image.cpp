@@ -70,6 +70,7 @@ TEST(ImageCreate, RefusesBadSizesAndSizesAboveTheLimitSilently) {
   EXPECT_EQ(image_bytes(0, 0), image_bytes(0, 5));
   EXPECT_EQ(image_bytes(2, 3) - image_bytes(1, 3), image_bytes(1, 3) - image_bytes(0, 3));
   EXPECT_GT(image_bytes(INT32_MAX, INT32_MAX), uint64_t{INT32_MAX} * INT32_MAX);
+  EXPECT_EQ(image_bytes(-1, 5), 0u);
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   Image* image = nullptr;
@@ -87,6 +88,22 @@ TEST(ImageCreate, RefusesBadSizesAndSizesAboveTheLimitSilently) {
   EXPECT_EQ(image->dims->origin_col, 0);
   freeimage(image);
 }
+
+// Memory that runs out part way through the rows: every row made so far is released, and the
+// failed row is reported. The largest size, without a limit, cannot be had on any machine (the
+// rows alone pass the address space); sanitizers end a process for an allocation this large, and
+// emulators of other processors need not give the failure back soon.
+#if defined(__linux__) && defined(__x86_64__) && !defined(IMAGENOISE_SANITIZED)
+TEST(ImageCreate, StorageThatRunsOutIsReleasedAndNamesTheRow) {
+  Image* image = nullptr;
+  int32_t failed_row = -2;
+  EXPECT_EQ(image_create(INT32_MAX, INT32_MAX, UINT64_MAX, &image, &failed_row),
+            ImageStatus::no_storage);
+  EXPECT_EQ(image, nullptr);
+  EXPECT_GE(failed_row, -1);  // -1: the table of rows itself could not be had
+  EXPECT_LT(failed_row, INT32_MAX);
+}
+#endif
 
 TEST(Range, TrueOnlyInsideTheImage) {
   ImagePtr image(newimage(2, 3));
