@@ -81,7 +81,10 @@ bool read_command_line(int argc, char** argv, const char** noisy, const char** a
   *noisy = nullptr;
   if (next < argc) {
     const std::string_view first(argv[next]);
-    if (first == kNoisy && next + 1 < argc) {
+    if (first == kNoisy) {
+      if (next + 1 == argc) {
+        return false;  // the noisy image itself is missing
+      }
       *noisy = argv[next + 1];
       next += 2;
     } else if (first.substr(0, kNoisy.size() + 1) == "--noisy=") {

@@ -39,7 +39,12 @@ TEST_F(CompareCommandTest, EmptyImagesGiveNotANumber) {
 }
 
 TEST_F(CompareCommandTest, WrongArgumentCountPrintsUsage) {
-  for (const auto& args : {std::vector<std::string>{}, {"a"}, {"a", "b", "c"}}) {
+  for (const auto& args : {std::vector<std::string>{},
+                           {"a"},
+                           {"a", "b", "c"},
+                           {"--noisy"},
+                           {"--noisy", "a", "b"},
+                           {"--noisy=n", "a"}}) {
     const RunResult result = compare(args);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");

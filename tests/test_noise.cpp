@@ -557,4 +557,24 @@ TEST(AddImpulseNoise, MaskOfAnotherSizeChangesNothing) {
   EXPECT_EQ(counts.black, -1);
   EXPECT_EQ(testsupport::pixels_of(image.get()), flat(4, 4, 3));
   EXPECT_EQ(testsupport::pixels_of(mask.get()), flat(4, 5, 3));
+  auto taller = testsupport::image_of(5, 4, flat(5, 4, 3));
+  options.mask = taller.get();
+  EXPECT_EQ(add_impulse_noise(image.get(), 30, 50, 1, options).white, -1);
+  EXPECT_EQ(testsupport::pixels_of(image.get()), flat(4, 4, 3));
+}
+
+// An image without pixels takes no point; its mask, as empty, still gets the image's origin.
+TEST(AddImpulseNoise, ImageWithoutPixelsGivesAnEmptyMaskWithItsOrigin) {
+  auto image = testsupport::image_of(0, 6, {});
+  image->dims->origin_row = -2;
+  image->dims->origin_col = 9;
+  auto mask = testsupport::image_of(0, 6, {});
+  ImpulseOptions options;
+  options.exact = true;
+  options.mask = mask.get();
+  const ImpulseCounts counts = add_impulse_noise(image.get(), 30, 50, 1, options);
+  EXPECT_EQ(counts.white, 0);
+  EXPECT_EQ(counts.black, 0);
+  EXPECT_EQ(mask->dims->origin_row, -2);
+  EXPECT_EQ(mask->dims->origin_col, 9);
 }
