@@ -4,6 +4,7 @@
 #endif
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 
 #include "support.h"
@@ -189,4 +190,28 @@ TEST_F(DisplayTest, ReplacesALinkNamedLikeItsFile) {
   Display(image.get());
   EXPECT_EQ(slurp("victim"), "not to be overwritten");
   EXPECT_FALSE(fs::exists(fs::symlink_status("x.tmp")));
+}
+
+// x.tmp that cannot be made (a directory of that name) or written whole (a file size limit) ends
+// the process with the output file's messages, leaving no partial file.
+TEST_F(DisplayTest, StopsWhenItsFileCannotBeMadeOrWritten) {
+#if defined(_WIN32) || defined(__EMSCRIPTEN__)
+  GTEST_SKIP() << "a file size limit and death tests are tried on POSIX systems only";
+#else
+  set_path(dir_.string());
+  fs::create_directory("x.tmp");
+  file("x.tmp/kept", "");
+  auto image = image_of(1, 1, {1});
+  EXPECT_EXIT(Display(image.get()), testing::ExitedWithCode(2), "Can't open output file\\.");
+  fs::remove_all("x.tmp");
+  auto large = image_of(100, 100, std::vector<int>(10000, 200));
+  const auto limited = [&] {
+    const rlimit small{1000, 1000};
+    if (setrlimit(RLIMIT_FSIZE, &small) == 0 && std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR) {
+      Display(large.get());
+    }
+  };
+  EXPECT_EXIT(limited(), testing::ExitedWithCode(2), "Can't write output file\\.");
+  EXPECT_FALSE(fs::exists("x.tmp"));
+#endif
 }
