@@ -156,16 +156,7 @@ void read_origin(spng_ctx* ctx, PnmHeader* header) {
     if (std::strcmp(text.keyword, "origin") != 0 || text.text == nullptr) {
       continue;
     }
-    int32_t values[2] = {};
-    const int read = scan_ints(std::string_view(text.text, text.length), values, 2);
-    if (read >= 1) {
-      header->origin_col = values[0];
-      header->has_origin_col = true;
-    }
-    if (read == 2) {
-      header->origin_row = values[1];
-      header->has_origin_row = true;
-    }
+    scan_origin(std::string_view(text.text, text.length), header);
   }
 }
 

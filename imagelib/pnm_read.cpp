@@ -60,16 +60,7 @@ void pbm_param(std::string_view line, PnmHeader* header) {
       return;
     }
   }
-  int32_t values[2] = {};
-  const int read = imagelib_detail::scan_ints(line.substr(stop), values, 2);
-  if (read >= 1) {
-    header->origin_col = values[0];
-    header->has_origin_col = true;
-  }
-  if (read == 2) {
-    header->origin_row = values[1];
-    header->has_origin_row = true;
-  }
+  imagelib_detail::scan_origin(line.substr(stop), header);
 }
 
 enum class Fetch { line, end_of_file, too_long };

@@ -226,6 +226,19 @@ int scan_ints(std::string_view text, int32_t* values, int count) {
   return read;
 }
 
+void scan_origin(std::string_view text, PnmHeader* header) {
+  int32_t values[2] = {};
+  const int read = scan_ints(text, values, 2);
+  if (read >= 1) {
+    header->origin_col = values[0];
+    header->has_origin_col = true;
+  }
+  if (read == 2) {
+    header->origin_row = values[1];
+    header->has_origin_row = true;
+  }
+}
+
 ImageStatus read_bitmap_raster(ByteSource* in, Image* image) {
   ByteReader reader;
   reader.source = in;

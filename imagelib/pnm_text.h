@@ -24,6 +24,10 @@ inline bool is_c_space(int c) {
 // text ended or held something else.
 int scan_ints(std::string_view text, int32_t* values, int count);
 
+// An origin's text, "<col> <row>" as the "#origin" comment and the PNG "origin" text give it:
+// the first number sets the column, a second the row; the header records which were given.
+void scan_origin(std::string_view text, PnmHeader* header);
+
 // Class 1: one character per pixel, "0" or "1". Any other character but white space ends the
 // raster, and the pixels after it repeat the last value; so does a run of white space of more than
 // 1 MiB.
